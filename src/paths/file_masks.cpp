@@ -12,3 +12,12 @@ GZARC_API uint8_t GZARC_CALL AppendFileMask(const char*, FileMaskList*) { return
 GZARC_API void GZARC_CALL DoneFileMaskList(FileMaskList*) {}
 
 }  // extern "C"
+
+#include "paths/file_masks.h"
+
+namespace gzarc {
+
+// TODO(masks): the wildcard rules.
+bool MatchFileMaskList(const char*, const FileMaskList* list) { return list->head == nullptr; }
+
+}  // namespace gzarc
