@@ -14,7 +14,8 @@
 namespace gzarc::fuzz {
 
 const std::string& ScratchDir() {
-  static const std::string dir = [] {
+  // Never destroyed: the exit handler below still needs it.
+  static const std::string& dir = *new std::string([] {
     const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     std::string pattern = std::string(base) + "/gzarc-fuzz-XXXXXX";
     const char* made = ::mkdtemp(pattern.data());
@@ -24,7 +25,7 @@ const std::string& ScratchDir() {
       std::filesystem::remove_all(ScratchDir(), ec);
     });
     return std::string(made);
-  }();
+  }());
   return dir;
 }
 
