@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -22,34 +21,18 @@ namespace {
 
 namespace faults = platform::faults;
 
-// A mask list as the host's mask export leaves it: folder with its trailing
-// separator, base name, extension without the dot.
+// A mask list built and released through the exports, as a host does.
 class Masks {
  public:
-  Masks() { list_.head = list_.tail = nullptr; }
-  void Add(const std::string& mask) {
-    const std::size_t slash = mask.find_last_of('\\');
-    const std::string folder = slash == std::string::npos ? "" : mask.substr(0, slash + 1);
-    std::string file = slash == std::string::npos ? mask : mask.substr(slash + 1);
-    const std::size_t dot = file.find_last_of('.');
-    const std::string extension = dot == std::string::npos ? "" : file.substr(dot + 1);
-    if (dot != std::string::npos) file.resize(dot);
-    folders_.push_back(folder);
-    FileMaskEntry& entry = entries_.emplace_back();
-    entry = {};
-    entry.folder = folders_.back().data();
-    file.copy(entry.name, sizeof entry.name - 1);
-    extension.copy(entry.extension, sizeof entry.extension - 1);
-    if (list_.tail != nullptr) list_.tail->next = &entry;
-    if (list_.head == nullptr) list_.head = &entry;
-    list_.tail = &entry;
-  }
+  Masks() { InitFileMaskList(&list_); }
+  ~Masks() { DoneFileMaskList(&list_); }
+  Masks(const Masks&) = delete;
+  Masks& operator=(const Masks&) = delete;
+  void Add(const std::string& mask) { EXPECT_EQ(AppendFileMask(mask.c_str(), &list_), 1); }
   const FileMaskList* list() const { return &list_; }
 
  private:
   FileMaskList list_;
-  std::deque<FileMaskEntry> entries_;
-  std::deque<std::string> folders_;
 };
 
 struct ProgressLog {
