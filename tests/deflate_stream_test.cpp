@@ -193,10 +193,22 @@ TEST(DeflateStream, CrcOfTheInputIsKept) {
 
 // Whatever ran before, the same input gives the same stream.
 TEST(DeflateStream, StreamDependsOnTheInputAlone) {
-  const auto small = MakeInput(InputKind::kSparse, 5000, 1);
-  const auto fresh = Compress(small);
-  Compress(MakeInput(InputKind::kNoise, 70000, 2));  // leaves noise in the window
-  EXPECT_EQ(Compress(small), fresh);
+  // The last "abcd" has two earlier copies; the search compares one byte
+  // past the end of the input, where only the copy followed by "Q" would
+  // gain if a "Q" were left there from before.
+  std::vector<uint8_t> input = Bytes("_abcdQ");
+  input.insert(input.end(), 50, 'x');
+  const auto middle = Bytes("abcdZ");
+  input.insert(input.end(), middle.begin(), middle.end());
+  input.insert(input.end(), 50, 'y');
+  const auto tail = Bytes("abcd");
+  input.insert(input.end(), tail.begin(), tail.end());
+
+  const auto fresh = Compress(input);
+  const auto symbols = Symbols(fresh);
+  EXPECT_EQ(symbols.back(), (StreamSymbol{StreamSymbol::kMatch, 4, 55, input.size() - 4}));
+  Compress(std::vector<uint8_t>(5000, 'Q'));  // leaves "Q"s in the window
+  EXPECT_EQ(Compress(input), fresh);
 }
 
 struct PinnedStream {
