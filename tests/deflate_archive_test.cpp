@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -345,6 +346,32 @@ TEST_F(DeflateArchive, SecondCompressionRewritesTheArchive) {
   const auto archive = ReadFile(Archive());
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&archive[10])), "two.txt");
   EXPECT_EQ(Le32(archive, archive.size() - 4), 6u);
+}
+
+// Sources of 4 GiB and more: ISIZE holds the length modulo 2^32 and the
+// progress stays within 0..100. Slow (the whole file is read), so it runs
+// only when GZARC_LARGE_TESTS is set.
+TEST_F(DeflateArchive, SourceOfMoreThan4GiB) {
+  if (std::getenv("GZARC_LARGE_TESTS") == nullptr) GTEST_SKIP() << "set GZARC_LARGE_TESTS";
+  const uint64_t size = (uint64_t{1} << 32) + 1000;
+  {
+    WriteFile(dir_.Native("big.bin"), "head of a sparse file");
+    ASSERT_EQ(
+        test::Run("truncate -s " + std::to_string(size) + " '" + dir_.Native("big.bin") + "'"), 0);
+  }
+  ProgressLog log;
+  SetSetProgressProc(&log, RecordProgress);
+  ASSERT_EQ(Compress("big.bin"), 0);
+  for (const auto& call : log.calls) {
+    EXPECT_GE(call.first, 0);
+    EXPECT_LE(call.first, 100);
+  }
+  EXPECT_EQ(log.calls.back().first, 100);
+  const auto archive = ReadFile(Archive());
+  EXPECT_EQ(Le32(archive, archive.size() - 4), 1000u);
+  if (HaveProgram("gzip")) {
+    EXPECT_EQ(test::Run("gzip -t '" + Archive() + "'"), 0);
+  }
 }
 
 }  // namespace
