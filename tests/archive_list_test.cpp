@@ -427,6 +427,37 @@ TEST_F(ArchiveListTest, MasksThatDoNotMatchLeaveTheListAlone) {
   EXPECT_EQ(0, std::memcmp(&zero, &after, sizeof zero));
 }
 
+// Masks from AppendFileMask select by the stored or derived name.
+TEST_F(ArchiveListTest, MasksSelectTheMember) {
+  Header named;
+  named.name = "report.txt";
+  Header unnamed;
+  const struct {
+    const Header* header;
+    const char* file;
+    const char* mask;
+    uint16_t status;
+  } cases[] = {
+      {&named, "a.gz", "*.txt", 0},
+      {&named, "a.gz", "REPORT.*", 0},
+      {&named, "a.gz", "*.doc", GZARC_STATUS_NO_MATCH},
+      {&unnamed, "backup.tgz", "*.tar", 0},
+      {&unnamed, "backup.tgz", "*.tgz", GZARC_STATUS_NO_MATCH},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mask);
+    ASSERT_EQ(Open(Archive(c.header->Build(), kSomeData, 0, 5), c.file), 0);
+    FileMaskList masks;
+    InitFileMaskList(&masks);
+    ASSERT_EQ(AppendFileMask(c.mask, &masks), 1);
+    DoneArcFileList(&list_);
+    BuildArcFileList(&list_, &masks);
+    EXPECT_EQ(GetArchiveStatus(), c.status);
+    EXPECT_EQ(list_.count, c.status == 0 ? 1 : 0);
+    DoneFileMaskList(&masks);
+  }
+}
+
 TEST_F(ArchiveListTest, TwoBuildsOnOneListAppendAndTotalTheWholeList) {
   Header h;
   h.name = "a.txt";

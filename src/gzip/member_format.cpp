@@ -54,36 +54,6 @@ uint16_t ReadZeroTerminated(HeaderReader& reader, char* out, std::size_t capacit
   }
 }
 
-// TODO(listing): use SplitPath once the mask code provides it.
-void SplitArchivePath(const char* path, char* folder, char* base, char* extension) {
-  const char* start = (path[0] != '\0' && path[1] == ':') ? path + 2 : path;
-  const char* afterFolder = start;
-  const char* lastDot = nullptr;
-  for (const char* p = start; *p != '\0'; ++p) {
-    if (platform::IsDBCSLeadByte(static_cast<uint8_t>(*p)) && p[1] != '\0') {
-      ++p;
-      continue;
-    }
-    if (*p == '\\' || *p == '/') {
-      afterFolder = p + 1;
-      lastDot = nullptr;
-    } else if (*p == '.') {
-      lastDot = p;
-    }
-  }
-  const char* end = afterFolder + std::strlen(afterFolder);
-  const char* baseEnd = lastDot != nullptr ? lastDot : end;
-  auto copy = [](char* out, const char* from, const char* to) {
-    const std::size_t n =
-        std::min<std::size_t>(static_cast<std::size_t>(to - from), kPathPieceSize - 1);
-    std::memcpy(out, from, n);
-    out[n] = '\0';
-  };
-  copy(folder, start, afterFolder);
-  copy(base, afterFolder, baseEnd);
-  copy(extension, baseEnd, end);
-}
-
 }  // namespace
 
 bool BuildStoredName(const FileMaskEntry* entry, char* storedName, std::size_t capacity) {
@@ -201,8 +171,7 @@ bool DeriveMemberName(const char* archivePath, char* name, std::size_t capacity)
   char folder[kPathPieceSize] = {};
   char base[kPathPieceSize] = {};
   char extension[kPathPieceSize] = {};
-  (void)drive;
-  SplitArchivePath(archivePath, folder, base, extension);
+  SplitPath(archivePath, drive, folder, base, extension);
 
   bool tar = false;
   if (dots >= 2) {
