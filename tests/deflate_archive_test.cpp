@@ -13,6 +13,7 @@
 #include "engine/engine_state.h"
 #include "gzarc.h"
 #include "gzip/crc32.h"
+#include "gzip/member_format.h"
 #include "platform/platform.h"
 #include "platform/platform_faults.h"
 #include "test_support.h"
@@ -346,6 +347,31 @@ TEST_F(DeflateArchive, SecondCompressionRewritesTheArchive) {
   const auto archive = ReadFile(Archive());
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&archive[10])), "two.txt");
   EXPECT_EQ(Le32(archive, archive.size() - 4), 6u);
+}
+
+// The stored name drops a leading backslash and a leading "..\" but keeps
+// the rest of the folder; a drive-relative folder loses only the drive.
+TEST_F(DeflateArchive, StoredNameOfQualifiedPaths) {
+  auto storedName = [&](const char* archiveName) {
+    const auto archive = ReadFile(Archive(archiveName));
+    return std::string(reinterpret_cast<const char*>(&archive.at(10)));
+  };
+  ASSERT_EQ(platform::MakeDirectory(dir_.Win("sub").c_str()), 0);
+  WriteFile(dir_.Native("n.txt"), "name test");
+
+  SetInputPath("");
+  ASSERT_EQ(Compress(dir_.Win("n.txt"), "a1.gz"), 0);
+  EXPECT_EQ(storedName("a1.gz"), dir_.Win("n.txt").substr(1));
+
+  SetInputPath(dir_.Win("sub").c_str());
+  ASSERT_EQ(Compress("..\\n.txt", "a2.gz"), 0);
+  EXPECT_EQ(storedName("a2.gz"), "n.txt");
+
+  Masks masks;
+  masks.Add("C:DATA\\A.TXT");
+  char name[261] = {};
+  ASSERT_TRUE(BuildStoredName(masks.list()->head, name, sizeof name));
+  EXPECT_STREQ(name, "DATA\\A.TXT");
 }
 
 // Sources of 4 GiB and more: ISIZE holds the length modulo 2^32 and the
