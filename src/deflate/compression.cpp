@@ -141,6 +141,8 @@ void CompressEntry(const FileMaskEntry* entry) {
       pf::kPermissionRead | pf::kPermissionWrite);
   if (c.ArchiveOutFile == pf::kNoFile) {
     SetStatus(GZARC_STATUS_FILE_ERROR);
+    // The empty file CreateArcFile made for this compression goes too.
+    RemoveNewArchive();
     return;
   }
 

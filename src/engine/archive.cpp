@@ -22,8 +22,7 @@ bool HasExtension(const char* name) {
   return dot != nullptr && std::strchr(dot, '\\') == nullptr;
 }
 
-bool MakeArchiveName(const char* name, const char* extension, char* result,
-                     std::size_t capacity) {
+bool MakeArchiveName(const char* name, const char* extension, char* result, std::size_t capacity) {
   const std::size_t nameLength = BoundedLength(name, capacity);
   if (nameLength >= capacity) return false;
   if (HasExtension(name) || nameLength == 0) return CopyBounded(result, capacity, name);
@@ -121,9 +120,21 @@ GZARC_API void GZARC_CALL CreateArcFile(const char* name) {
     SetStatus(GZARC_STATUS_EXISTS);
     return;
   }
-  const int fd = pf::OpenFile(path, pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenTruncate |
-                                        pf::kOpenBinary,
+  // Exclusive: when the existence test above failed for a file that is
+  // there after all (a transient error, a file created meanwhile), that file
+  // is answered as existing instead of being truncated.
+  const int fd = pf::OpenFile(path,
+                              pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenTruncate |
+                                  pf::kOpenExclusive | pf::kOpenBinary,
                               pf::kPermissionRead | pf::kPermissionWrite);
+  if (fd == pf::kNoFile) {
+    const uint32_t attributes = pf::GetFileAttributesA(path);
+    if (attributes != pf::kInvalidAttributes &&
+        (attributes & (pf::kAttributeReadOnly | pf::kAttributeDirectory)) == 0) {
+      SetStatus(GZARC_STATUS_EXISTS);
+      return;
+    }
+  }
   e.ArchiveIsNew = 1;
   SetStatus(fd == pf::kNoFile ? GZARC_STATUS_FILE_ERROR : GZARC_STATUS_OK);
   CopyBounded(e.ArchivePath, kArchivePathSize, path);
