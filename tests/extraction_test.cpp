@@ -425,3 +425,153 @@ TEST_F(ExtractionTest, ArchiveThatCannotBeOpened) {
 
 }  // namespace
 }  // namespace gzarc
+
+// ---- Through the exports, as a host drives them ---------------------------
+
+namespace gzarc {
+namespace {
+
+class HostExtractionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitFileMaskList(&masks);
+    SetOut(dir.Native("out"));
+  }
+  void TearDown() override {
+    DoneFileMaskList(&masks);
+    DoneArcFile(nullptr);
+    SetSetFileNameProc(nullptr, nullptr);
+    SetSetProgressProc(nullptr, nullptr);
+    SetOkToReplaceProc(nullptr, nullptr);
+    SetSetSignalProc(nullptr, nullptr);
+    Engine().ExtractDir[0] = '\0';
+  }
+  void SetOut(const std::string& posixDir) {
+    std::vector<char> record(kDecompFeaturesSize, 0);
+    const std::string win = test::ToWin(posixDir);
+    std::memcpy(record.data() + 1104, win.c_str(), win.size());
+    SetDecompExtraFeatures(record.data());
+  }
+  void Open(const std::string& posixPath) {
+    InitArcFile(test::ToWin(posixPath).c_str());
+    ASSERT_EQ(GetArchiveStatus(), 0);
+  }
+
+  test::TempDir dir;
+  FileMaskList masks{};
+};
+
+TEST_F(HostExtractionTest, ArchivesMadeByTheCommonToolsExtractByteIdentical) {
+  const Bytes data = SampleData(250000, 11);
+  test::WriteFile(dir.Native("sample.bin"), data);
+  struct Tool {
+    const char* program;
+    const char* command;  // %d: level
+    int first, last;
+  };
+  const Tool tools[] = {
+      {"gzip", "gzip -%d -c sample.bin > t.gz", 1, 9},
+      {"pigz", "pigz -%d -c sample.bin > t.gz", 0, 9},
+      {"pigz", "pigz -%d -c sample.bin > t.gz", 11, 11},
+      {"zopfli", "zopfli --i%d -c sample.bin > t.gz", 1, 1},
+      {"busybox", "busybox gzip -%d -c sample.bin > t.gz", 1, 9},
+      {"libdeflate-gzip", "libdeflate-gzip -%d -c sample.bin > t.gz", 1, 12},
+      {"igzip", "igzip -%d -c sample.bin > t.gz", 0, 3},
+      {"python3",
+       "python3 -c \"import gzip,shutil;shutil.copyfileobj(open('sample.bin','rb'),"
+       "gzip.GzipFile('sample.bin','wb',%d,open('t.gz','wb')))\"",
+       0, 9},
+  };
+  for (const Tool& tool : tools) {
+    if (!test::HaveProgram(tool.program)) {
+      std::printf("(%s not installed: skipped)\n", tool.program);
+      continue;
+    }
+    for (int level = tool.first; level <= tool.last; ++level) {
+      char command[320];
+      std::snprintf(command, sizeof command, tool.command, level);
+      ASSERT_EQ(test::Run("cd " + dir.path() + " && " + command), 0) << command;
+      Open(dir.Native("t.gz"));
+      ExtractFileMaskListArc(&masks);
+      EXPECT_EQ(GetArchiveStatus(), 0) << command;
+      // The name is the stored one, or the archive's own name less ".gz".
+      const std::string name =
+          test::FileExists(dir.Native("out/sample.bin")) ? "out/sample.bin" : "out/t";
+      EXPECT_TRUE(test::ReadFile(dir.Native(name)) == data) << command;
+      fs::remove_all(dir.Native("out"));
+      DoneArcFile(nullptr);
+    }
+  }
+}
+
+TEST_F(HostExtractionTest, SeveralMembersOrTrailingBytesFailClearly) {
+  test::WriteFile(dir.Native("one"), std::string("first member\n"));
+  test::WriteFile(dir.Native("two"), std::string("second member\n"));
+  ASSERT_EQ(test::Run("cd " + dir.path() + " && gzip -c one > m.gz && gzip -c two >> m.gz"), 0);
+  Open(dir.Native("m.gz"));
+  ExtractFileMaskListArc(&masks);
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_BAD_DATA);
+  EXPECT_FALSE(test::FileExists(dir.Native("out/one")));
+}
+
+TEST_F(HostExtractionTest, NoMatchCallsNothingAndWritesNothing) {
+  static int callbacks;
+  callbacks = 0;
+  const Bytes gz = MakeGzip(dir, SampleData(100, 12), "a.txt");
+  test::WriteFile(dir.Native("a.gz"), gz);
+  Open(dir.Native("a.gz"));
+  SetSetFileNameProc(nullptr, [](void*, const char*, const char*) -> int32_t {
+    ++callbacks;
+    return 0;
+  });
+  AppendFileMask("*.doc", &masks);
+  ExtractFileMaskListArc(&masks);
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_NO_MATCH);
+  EXPECT_EQ(callbacks, 0);
+  EXPECT_FALSE(fs::exists(dir.Native("out")));
+}
+
+TEST_F(HostExtractionTest, SignalReceivesTheSizeSignExtended) {
+  static int64_t size;
+  // A member claiming 2^31 bytes: the size reaches the signal callback
+  // before decoding (which then fails the size check).
+  Bytes gz = MakeGzip(dir, SampleData(10, 13), "big");
+  gz[gz.size() - 1] = 0x80;
+  gz[gz.size() - 2] = gz[gz.size() - 3] = gz[gz.size() - 4] = 0;
+  test::WriteFile(dir.Native("big.gz"), gz);
+  Open(dir.Native("big.gz"));
+  SetSetSignalProc(nullptr, [](void*, int64_t s, int32_t) { size = s; });
+  ExtractFileMaskListArc(&masks);
+  EXPECT_EQ(size, -2147483648LL);
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_BAD_DATA);
+  EXPECT_FALSE(test::FileExists(dir.Native("out/big")));
+}
+
+TEST_F(HostExtractionTest, DeleteRemovesTheArchiveOnlyWhenItsMemberMatches) {
+  const Bytes gz = MakeGzip(dir, SampleData(100, 14), "keep.txt");
+  test::WriteFile(dir.Native("d.gz"), gz);
+  Open(dir.Native("d.gz"));
+  AppendFileMask("*.bin", &masks);
+  DeleteFileMaskListArc(&masks);
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_NO_MATCH);
+  EXPECT_TRUE(test::FileExists(dir.Native("d.gz")));
+  AppendFileMask("*.txt", &masks);
+  DeleteFileMaskListArc(&masks);
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_FALSE(test::FileExists(dir.Native("d.gz")));
+}
+
+TEST_F(HostExtractionTest, ExtractionWithoutInputBufferMemory) {
+  const Bytes gz = MakeGzip(dir, SampleData(100, 15), "n.txt");
+  test::WriteFile(dir.Native("n.gz"), gz);
+  Open(dir.Native("n.gz"));
+  // The scan allocates the member record first, then the input buffer.
+  platform::faults::Arm({platform::faults::Call::kAllocate, 2, false});
+  ExtractFileMaskListArc(&masks);
+  platform::faults::Disarm();
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_NO_MEMORY);
+  EXPECT_FALSE(fs::exists(dir.Native("out/n.txt")));
+}
+
+}  // namespace
+}  // namespace gzarc

@@ -553,6 +553,28 @@ TEST_F(InflateTest, RepeatCodesAndTheFirstRepeatOfZero) {
   EXPECT_EQ(std::string(out.begin(), out.end()), "aa");
 }
 
+TEST_F(InflateTest, FixedTablesAreBuiltOncePerMember) {
+  auto stream = [](int blocks) {
+    BitWriter w;
+    for (int b = 0; b < blocks; ++b) {
+      w.Put(b + 1 == blocks ? 1 : 0, 1);
+      w.Put(1, 2);
+      Fixed().Emit(w, 'a' + b);
+      Fixed().Emit(w, 256);
+    }
+    return w.Finish();
+  };
+  platform::faults::Arm({platform::faults::Call::kCount, 0, false});
+  EXPECT_EQ(Inflate(stream(1)), 0);
+  const uint64_t once = platform::faults::Count(platform::faults::Call::kAllocate);
+  EXPECT_GE(once, 3u);  // input buffer and both fixed tables
+  platform::faults::Arm({platform::faults::Call::kCount, 0, false});
+  Bytes out;
+  EXPECT_EQ(Inflate(stream(5), &out), 0);
+  EXPECT_EQ(platform::faults::Count(platform::faults::Call::kAllocate), once);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "abcde");
+}
+
 // ---- Failures --------------------------------------------------------------
 
 Bytes Header(unsigned last, unsigned type) {
