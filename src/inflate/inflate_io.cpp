@@ -13,8 +13,6 @@
 namespace gzarc {
 namespace {
 
-DecoderState gDecoder;
-
 int32_t ReadArchive(void*, uint8_t* buffer, uint32_t count) {
   return platform::ReadFile(Engine().ArchiveFile, buffer, count);
 }
@@ -35,6 +33,13 @@ int32_t ReadMemory(void* context, uint8_t* buffer, uint32_t count) {
   source->position += n;
   return static_cast<int32_t>(n);
 }
+
+// Extraction's source and sink unless a caller routes the bytes elsewhere.
+DecoderState gDecoder = [] {
+  DecoderState state;
+  state.io = DecoderIo{ReadArchive, WriteOutput, nullptr};
+  return state;
+}();
 
 }  // namespace
 
