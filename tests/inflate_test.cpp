@@ -309,16 +309,15 @@ TEST_F(InflateTest, EveryCodeDecodesThroughSubTables) {
 }
 
 TEST_F(InflateTest, EndOfBlockCodeEndsItsTable) {
-  // Symbol 256 has 10 bits, longer codes share its 9-bit prefix region: the
-  // table holding it must not reach past its tenth bit.
+  // Symbol 256 has 10 bits and lies in a sub-table beside codes of 11 bits:
+  // that sub-table must end at the tenth bit.
   std::vector<uint8_t> lengths(257, 0);
   for (unsigned s = 0; s < 254; ++s) lengths[s] = 8;
   lengths[254] = 9;
   lengths[255] = 11;
   lengths[256] = 10;
   lengths[253] = 11;
-  // Kraft: 253*2^-8 + 2^-8(sym 253 moved) ... fill to complete with one more 9.
-  lengths[252] = 9;
+  lengths[252] = 9;  // an incomplete code serves as well here
   ExpectDecodesAll(lengths, 257, 9);
   const DecodeEntry* root = nullptr;
   unsigned bits = 9;
@@ -463,94 +462,54 @@ TEST_F(InflateTest, DynamicBlockDecodes) {
   EXPECT_EQ(std::string(out.begin(), out.end()), "abababa");
 }
 
-TEST_F(InflateTest, RepeatCodesAndTheFirstRepeatOfZero) {
-  // Code-length code: symbols 1, 16, 17 and 18 with 2 bits each.
+// A dynamic block of 257 literal/length lengths and one distance length,
+// written as code-length symbols with their repeat values in the code-length
+// code given by its lengths, then the body.
+Bytes CodeLengthBlock(const std::vector<uint8_t>& cl,
+                      const std::vector<std::pair<unsigned, unsigned>>& symbols,
+                      const std::function<void(BitWriter&)>& body) {
+  static const unsigned order[] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
   BitWriter w;
   w.Put(1, 1);
   w.Put(2, 2);
-  w.Put(0, 5);   // 257 literal/length lengths
-  w.Put(0, 5);   // 1 distance length
-  w.Put(15, 4);  // 19 code-length lengths
-  static const unsigned order[] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
-  std::vector<uint8_t> cl(19, 0);
-  cl[1] = cl[16] = cl[17] = cl[18] = 2;
+  w.Put(0, 5);
+  w.Put(0, 5);
+  w.Put(15, 4);
   for (unsigned s : order) w.Put(cl[s], 3);
-  Code clc(cl);
-  // 16 first: repeats length 0 three times (symbols 0..2), then 'a'..: lengths
-  // for symbols 97 and 256 are 1, everything else 0, distance 0.
-  clc.Emit(w, 16);
-  w.Put(0, 2);
-  clc.Emit(w, 18);
-  w.Put(94 - 11, 7);  // symbols 3..96
-  clc.Emit(w, 1);     // 97
-  clc.Emit(w, 18);
-  w.Put(138 - 11, 7);  // 98..235
-  clc.Emit(w, 17);
-  w.Put(10 - 3, 3);  // 236..245
-  clc.Emit(w, 17);
-  w.Put(10 - 3, 3);  // 246..255
-  clc.Emit(w, 1);    // 256
-  clc.Emit(w, 17);
-  w.Put(0, 3);  // the distance length and two past the end
-  Bytes bad = BitWriter(w).Finish();
-  EXPECT_EQ(Inflate(bad), GZARC_STATUS_BAD_DATA);
+  const Code code(cl);
+  for (auto [symbol, repeat] : symbols) {
+    code.Emit(w, symbol);
+    if (symbol >= 16) w.Put(repeat, symbol == 16 ? 2 : symbol == 17 ? 3 : 7);
+  }
+  body(w);
+  return w.Finish();
+}
 
-  BitWriter ok;
-  ok.Put(1, 1);
-  ok.Put(2, 2);
-  ok.Put(0, 5);
-  ok.Put(0, 5);
-  ok.Put(15, 4);
-  for (unsigned s : order) ok.Put(cl[s], 3);
-  clc.Emit(ok, 16);
-  ok.Put(0, 2);
-  clc.Emit(ok, 18);
-  ok.Put(94 - 11, 7);
-  clc.Emit(ok, 1);
-  clc.Emit(ok, 18);
-  ok.Put(138 - 11, 7);
-  clc.Emit(ok, 17);
-  ok.Put(10 - 3, 3);
-  clc.Emit(ok, 17);
-  ok.Put(10 - 3, 3);
-  clc.Emit(ok, 1);
-  // Repeat 1 of the previous length (1) runs past the end: invalid too.
-  BitWriter past = ok;
-  clc.Emit(past, 16);
-  past.Put(0, 2);
-  EXPECT_EQ(Inflate(past.Finish()), GZARC_STATUS_BAD_DATA);
-  // The distance length: a single 0, so no distance table; literals decode.
-  std::vector<uint8_t> clLits = cl;
-  clLits[0] = 2;
-  clLits[17] = 0;
-  // Rebuild with symbol 0 in place of 17 for the last length.
-  BitWriter lits;
-  lits.Put(1, 1);
-  lits.Put(2, 2);
-  lits.Put(0, 5);
-  lits.Put(0, 5);
-  lits.Put(15, 4);
-  for (unsigned s : order) lits.Put(clLits[s], 3);
-  Code c2(clLits);
-  c2.Emit(lits, 16);
-  lits.Put(0, 2);
-  c2.Emit(lits, 18);
-  lits.Put(94 - 11, 7);
-  c2.Emit(lits, 1);
-  c2.Emit(lits, 18);
-  lits.Put(138 - 11, 7);
-  c2.Emit(lits, 18);
-  lits.Put(20 - 11, 7);  // 236..255
-  c2.Emit(lits, 1);      // 256
-  c2.Emit(lits, 0);      // distance 0
-  BitWriter litsThenMatch = lits;
-  lits.PutCode(0, 1);  // 'a' (code 0), then end of block (code 1)
-  lits.PutCode(0, 1);
-  lits.PutCode(1, 1);
+TEST_F(InflateTest, RepeatCodesAndTheFirstRepeatOfZero) {
+  std::vector<uint8_t> cl(19, 0);
+  cl[0] = cl[1] = cl[18] = 2;
+  cl[16] = cl[17] = 3;
+  // 16 first repeats length 0 (symbols 0..2); 'a' (97) and 256 get 1 bit.
+  const std::vector<std::pair<unsigned, unsigned>> literals = {
+      {16, 0}, {18, 94 - 11}, {1, 0}, {18, 138 - 11}, {18, 20 - 11}, {1, 0}};
+  auto with = [&](std::pair<unsigned, unsigned> last) {
+    auto symbols = literals;
+    symbols.push_back(last);
+    return symbols;
+  };
+  auto body = [](BitWriter& b) {
+    b.PutCode(0, 1);
+    b.PutCode(0, 1);
+    b.PutCode(1, 1);
+  };
   Bytes out;
-  EXPECT_EQ(Inflate(lits.Finish(), &out), 0);
+  EXPECT_EQ(Inflate(CodeLengthBlock(cl, with({0, 0}), body), &out), 0);
   EXPECT_EQ(std::string(out.begin(), out.end()), "aa");
+  // Repeats that run past the last length: zeros, and the previous length.
+  EXPECT_EQ(Inflate(CodeLengthBlock(cl, with({17, 0}), body)), GZARC_STATUS_BAD_DATA);
+  EXPECT_EQ(Inflate(CodeLengthBlock(cl, with({16, 0}), body)), GZARC_STATUS_BAD_DATA);
+  EXPECT_EQ(Inflate(CodeLengthBlock(cl, with({18, 0}), body)), GZARC_STATUS_BAD_DATA);
 }
 
 TEST_F(InflateTest, FixedTablesAreBuiltOncePerMember) {
