@@ -504,6 +504,29 @@ TEST_F(HostExtractionTest, ArchivesMadeByTheCommonToolsExtractByteIdentical) {
   }
 }
 
+TEST_F(HostExtractionTest, ArchivesMadeByThisEngineExtractByteIdentical) {
+  const Bytes inputs[] = {Bytes{}, SampleData(1, 16), SampleData(300000, 17), Bytes(70000, 'z')};
+  for (const Bytes& data : inputs) {
+    test::WriteFile(dir.Native("source.bin"), data);
+    std::remove(dir.Native("own.gz").c_str());
+    CreateArcFile(dir.Win("own.gz").c_str());
+    ASSERT_EQ(GetArchiveStatus(), 0);
+    FileMaskList sources{};
+    InitFileMaskList(&sources);
+    AppendFileMask(dir.Win("source.bin").c_str(), &sources);
+    CompressFileMaskListArc(&sources);
+    DoneFileMaskList(&sources);
+    ASSERT_EQ(GetArchiveStatus(), 0);
+    DoneArcFile(nullptr);
+    Open(dir.Native("own.gz"));
+    ExtractFileMaskListArc(&masks);
+    EXPECT_EQ(GetArchiveStatus(), 0) << data.size();
+    EXPECT_TRUE(test::ReadFile(dir.Native("out/source.bin")) == data) << data.size();
+    fs::remove_all(dir.Native("out"));
+    DoneArcFile(nullptr);
+  }
+}
+
 TEST_F(HostExtractionTest, SeveralMembersOrTrailingBytesFailClearly) {
   test::WriteFile(dir.Native("one"), std::string("first member\n"));
   test::WriteFile(dir.Native("two"), std::string("second member\n"));
