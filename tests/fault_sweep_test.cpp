@@ -6,8 +6,10 @@
 // sanitizer build of this suite.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -111,14 +113,17 @@ void Enter(int step) {
 // Where the n-th call of a kind happened: the step and its place in it.
 struct Site {
   int step = -1;
-  uint64_t index = 0;  // 1-based within the step
+  uint64_t index = 0;   // 1-based within the step
+  uint64_t inStep = 0;  // calls of the kind the clean run made in the step
 };
 
-Site Locate(const StepLog& log, Call call, uint64_t n) {
+Site Locate(const StepLog& log, Call call, uint64_t n, uint64_t total) {
   Site site;
   const auto k = static_cast<std::size_t>(call);
-  for (const auto& [step, counts] : log.marks) {
-    if (counts[k] < n) site = Site{step, n - counts[k]};
+  for (std::size_t i = 0; i < log.marks.size(); ++i) {
+    const uint64_t first = log.marks[i].second[k];
+    const uint64_t end = i + 1 < log.marks.size() ? log.marks[i + 1].second[k] : total;
+    if (first < n && n <= end) site = Site{log.marks[i].first, n - first, end - first};
   }
   return site;
 }
@@ -149,7 +154,7 @@ class FaultSweep : public ::testing::Test {
     ResetHost();
   }
   static void TearDownTestSuite() {
-    std::printf("[fault sweep] faults injected: %llu, survived: %llu\n",
+    std::printf("[fault sweep] faults injected so far: %llu, survived: %llu\n",
                 static_cast<unsigned long long>(gTotals.injected),
                 static_cast<unsigned long long>(gTotals.survived));
   }
@@ -195,7 +200,7 @@ class FaultSweep : public ::testing::Test {
           const uint16_t status = operation();
           const bool fired = faults::Fired();
           faults::Disarm();
-          const Site site = Locate(log, call, n);
+          const Site site = Locate(log, call, n, counts[k]);
           const std::string where = std::string(CallName(call)) + (shortWrite ? " (short)" : "") +
                                     " #" + std::to_string(n) + " (step " +
                                     std::to_string(site.step) + ", call " +
@@ -322,6 +327,135 @@ TEST_F(FaultSweep, CreationOverAnExistingArchiveNeverTouchesIt) {
       if (fired && untouched && status != 0) ++gTotals.survived;
     }
   }
+}
+
+// ---- Extraction ------------------------------------------------------------
+
+enum ExtractionStep { kOpenArchive = 10, kExtractMasks, kExtract };
+
+int32_t GZARC_CALL Replace(void*, const FindData*, const FindData*) {
+  return 0;
+}
+void GZARC_CALL NoteSignal(void*, int64_t, int32_t) {}
+
+void SetExtractDir(const std::string& winDir) {
+  std::vector<char> record(1420, 0);
+  std::memcpy(record.data() + 1104, winDir.data(), std::min<std::size_t>(winDir.size(), 255));
+  SetDecompExtraFeatures(record.data());
+}
+
+// InitArcFile, the callbacks and the target folder, a "*.*" mask list and
+// ExtractFileMaskListArc; the host stops at the first status that is not 0.
+uint16_t ExtractAsHost(const std::string& archive, const std::string& targetDir) {
+  Enter(kOpenArchive);
+  InitArcFile(archive.c_str());
+  uint16_t status = GetArchiveStatus();
+  if (status == 0) {
+    SetSetProgressProc(nullptr, KeepGoing);
+    SetSetFileNameProc(nullptr, NoteName);
+    SetOkToReplaceProc(nullptr, Replace);
+    SetSetSignalProc(nullptr, NoteSignal);
+    SetExtractDir(targetDir);
+    Enter(kExtractMasks);
+    FileMaskList masks;
+    InitFileMaskList(&masks);
+    if (AppendFileMask("*.*", &masks) == 0) {
+      status = GetArchiveStatus();
+    } else {
+      Enter(kExtract);
+      ExtractFileMaskListArc(&masks);
+      status = GetArchiveStatus();
+    }
+    DoneFileMaskList(&masks);
+  }
+  DoneArcFile(nullptr);
+  return status;
+}
+
+// The scan allocates the member record and extraction its input buffer;
+// every later allocation is a lookup table of the decoder, whose failure is
+// reported as a failed block.
+constexpr uint64_t kExtractionBuffers = 2;
+
+// mayStay: the folders extraction makes on the way; they stay whatever
+// happens after them.
+Outcome ExpectForExtraction(Call call, const Site& site, const std::vector<std::string>& mayStay) {
+  switch (call) {
+    case Call::kOpen:
+      if (site.step != kExtract || site.index <= 2) return {GZARC_STATUS_FILE_ERROR};
+      // After the scan's open and extraction's own, the opens create the
+      // output; a failure there walks the target's folders and tries again,
+      // so it is outlived unless it is the last try, after the last folder.
+      if (!mayStay.empty() && site.index == site.inStep) {
+        return {GZARC_STATUS_FILE_ERROR, mayStay};
+      }
+      return {GZARC_STATUS_OK};
+    case Call::kRead:
+      // InitArcFile's probe cannot tell a failed read from a short file.
+      if (site.step == kOpenArchive) return {GZARC_STATUS_NOT_GZIP};
+      return {GZARC_STATUS_FILE_ERROR, mayStay};
+    case Call::kWrite:
+      return {GZARC_STATUS_WRITE_SHORT, mayStay};
+    case Call::kMakeDirectory:
+      return {GZARC_STATUS_FILE_ERROR, mayStay};
+    case Call::kRename:
+      return {GZARC_STATUS_FILE_ERROR, mayStay};
+    case Call::kAllocate:
+      if (site.step == kExtract && site.index > kExtractionBuffers) {
+        return {GZARC_STATUS_BAD_DATA, mayStay};
+      }
+      return {GZARC_STATUS_NO_MEMORY};
+    default:
+      return {0xFFFF};
+  }
+}
+
+class ExtractionSweep : public FaultSweep {
+ protected:
+  void SetUp() override {
+    FaultSweep::SetUp();
+    // An archive of this engine's own making, with dynamic blocks (their
+    // tables are allocated) and more than one window of output.
+    content_ = MakeInput(InputKind::kMixed, 200000, 23);
+    WriteFile(dir_.Native("member.bin"), content_);
+    ASSERT_EQ(CompressAsHost(dir_.Win("a.gz"), dir_.Win("member.bin")), 0);
+    fs::remove(dir_.Native("member.bin"));
+    ResetHost();
+  }
+
+  // Extracts into targetDir (made beforehand when makeFolder), over a file
+  // holding existing when that is given.
+  void SweepInto(const std::string& targetDir, bool makeFolder, const Bytes* existing,
+                 const std::vector<std::string>& mayStay = {}) {
+    const std::string target = dir_.Native(targetDir + "/member.bin");
+    Sweep(
+        [&] {
+          fs::remove_all(dir_.Native("out"));
+          if (makeFolder) fs::create_directories(dir_.Native(targetDir));
+          if (existing != nullptr) WriteFile(target, *existing);
+        },
+        [&] {
+          const uint16_t status = ExtractAsHost(dir_.Win("a.gz"), dir_.Win(targetDir) + "\\");
+          EXPECT_TRUE(status != 0 || ReadFile(target) == content_);
+          return status;
+        },
+        [&](Call call, const Site& site) { return ExpectForExtraction(call, site, mayStay); });
+  }
+
+  Bytes content_;
+};
+
+TEST_F(ExtractionSweep, IntoAnEmptyFolder) {
+  SweepInto("out", true, nullptr);
+}
+
+TEST_F(ExtractionSweep, OverAnExistingFile) {
+  const Bytes existing = MakeInput(InputKind::kText, 70000, 29);
+  SweepInto("out", true, &existing);
+}
+
+TEST_F(ExtractionSweep, IntoFoldersStillToBeMade) {
+  SweepInto("out/deeper", false, nullptr, {"out", "out/deeper"});
 }
 
 }  // namespace
