@@ -5,9 +5,11 @@
 // the target folder, never leave anything partial, and never crash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,17 @@ Bytes Deflate(const Bytes& data) {
   Bytes stream;
   EXPECT_EQ(deflate::CompressMemory(data, &stream), 0);
   return stream;
+}
+
+// Text-like bytes that compress into dynamic blocks.
+Bytes MakeData(std::size_t size) {
+  Bytes out(size);
+  uint32_t x = 12345;
+  for (auto& b : out) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>('a' + (x >> 16) % 7);
+  }
+  return out;
 }
 
 uint32_t Crc(const Bytes& data) {
@@ -74,6 +87,31 @@ struct Listing {
   std::string name;
   int64_t unpacked = -1;
 };
+
+struct Extraction {
+  uint16_t status = 0xFFFF;
+  std::string output;  // the file written below the target folder
+  Bytes bytes;
+};
+
+// Every file below a folder (relative name, bytes); folders as names ending
+// in "/".
+using Files = std::map<std::string, Bytes>;
+
+Files Snapshot(const std::string& root) {
+  Files files;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string rel = fs::relative(it->path(), root).string();
+    if (it->is_directory()) {
+      files[rel + "/"] = {};
+    } else {
+      files[rel] = ReadFile(it->path().string());
+    }
+  }
+  return files;
+}
 
 std::size_t OpenDescriptors() {
   std::size_t n = 0;
@@ -127,24 +165,75 @@ class HostileInputs : public ::testing::Test {
     return result;
   }
 
+  // Extracts the archive into out/ as a host does, over whatever out/ holds.
+  // Everything outside out/ must stay as it was, and out/ must afterwards
+  // hold its earlier files plus, on success only, the one output file.
+  Extraction Extract(const Bytes& archive, ProgressProc progress = nullptr,
+                     void* context = nullptr) {
+    ++gTried;
+    WriteFile(dir_.Native("in/a.gz"), archive);
+    fs::create_directories(dir_.Native("work/out"));
+    const Files before = Snapshot(dir_.path());
+    Extraction result;
+    InitArcFile(dir_.Win("in/a.gz").c_str());
+    result.status = GetArchiveStatus();
+    if (result.status == 0) {
+      SetSetProgressProc(context, progress);
+      std::vector<char> record(1420, 0);
+      const std::string target = dir_.Win("work/out") + "\\";
+      std::memcpy(record.data() + 1104, target.data(), target.size());
+      SetDecompExtraFeatures(record.data());
+      FileMaskList masks;
+      InitFileMaskList(&masks);
+      EXPECT_EQ(AppendFileMask("*.*", &masks), 1);
+      ExtractFileMaskListArc(&masks);
+      result.status = GetArchiveStatus();
+      DoneFileMaskList(&masks);
+    }
+    const Files after = Snapshot(dir_.path());
+    for (const auto& [name, bytes] : after) {
+      const auto old = before.find(name);
+      if (old != before.end() && old->second == bytes) continue;
+      EXPECT_EQ(result.status, 0) << name << " written by a failed extraction";
+      EXPECT_EQ(name.rfind("work/out/", 0), 0u) << name << " written outside the target folder";
+      EXPECT_TRUE(result.output.empty()) << "a second file " << name;
+      result.output = name.substr(std::min(name.size(), std::strlen("work/out/")));
+      result.bytes = bytes;
+    }
+    for (const auto& [name, bytes] : before) {
+      EXPECT_TRUE(after.count(name) != 0 || name == "work/out/" + result.output) << name << " lost";
+    }
+    EXPECT_TRUE(result.status != 0 || !result.output.empty()) << "success without a file";
+    fs::remove_all(dir_.Native("work/out"));
+    return result;
+  }
+
   TempDir dir_;
   std::size_t descriptors_ = 0;
 };
 
-// ---- Listing ---------------------------------------------------------------
+// ---- Listing and extraction ----------------------------------------------
 
 TEST_F(HostileInputs, ArchivesOfZeroToTwentyBytes) {
   const std::string name = "a";
   const Bytes valid = Member(name, Bytes{'h', 'e', 'l', 'l', 'o'});
   ASSERT_GT(valid.size(), 20u);
+  // Not one of the inputs below is a whole archive: extraction must refuse
+  // every one of them.
+  const auto refused = [&](const Bytes& bytes, uint16_t listed, const std::string& what) {
+    const Extraction extraction = Extract(bytes);
+    EXPECT_NE(extraction.status, 0) << what;
+    EXPECT_TRUE(listed == 0 || extraction.status == listed) << what << ": " << extraction.status;
+  };
   for (std::size_t length = 0; length <= 20; ++length) {
     // Every prefix of a real archive: too short for the magic, then a
     // header that ends early, then a header and trailer with nothing between.
-    const Listing prefix = List(Bytes(valid.begin(), valid.begin() + length));
+    const Bytes prefix(valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(length));
     const uint16_t expected = length < 3                          ? GZARC_STATUS_NOT_GZIP
                               : length < Header(&name).size() + 8 ? GZARC_STATUS_FILE_ERROR
                                                                   : GZARC_STATUS_OK;
-    EXPECT_EQ(prefix.status, expected) << "prefix of " << length;
+    EXPECT_EQ(List(prefix).status, expected) << "prefix of " << length;
+    refused(prefix, expected, "prefix of " + std::to_string(length));
 
     for (uint8_t fill : {0x00, 0xFF}) {
       EXPECT_EQ(List(Bytes(length, fill)).status, GZARC_STATUS_NOT_GZIP) << length;
@@ -157,16 +246,24 @@ TEST_F(HostileInputs, ArchivesOfZeroToTwentyBytes) {
         bytes[1] = 0x8B;
         bytes[2] = 0x08;
         bytes[3] = static_cast<uint8_t>(flags);
+        const std::string what = std::to_string(length) + " bytes, flags " + std::to_string(flags);
         const Listing listing = List(bytes);
         if (flags & 0x01) {
-          EXPECT_EQ(listing.status, GZARC_STATUS_TEXT_FLAG) << length << " " << flags;
+          EXPECT_EQ(listing.status, GZARC_STATUS_TEXT_FLAG) << what;
         } else {
           EXPECT_TRUE(listing.status == GZARC_STATUS_FILE_ERROR || listing.status == 0)
-              << length << " " << flags << ": " << listing.status;
+              << what << ": " << listing.status;
         }
+        refused(bytes, listing.status, what);
       }
     }
   }
+  // The smallest whole archive is 20 bytes: an empty member.
+  const Bytes empty = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 3, 0x03, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+  const Extraction extraction = Extract(empty, nullptr, nullptr);
+  EXPECT_EQ(extraction.status, 0);
+  EXPECT_EQ(extraction.output, "a");  // named after the archive
+  EXPECT_TRUE(extraction.bytes.empty());
 }
 
 TEST_F(HostileInputs, HugeExtraField) {
@@ -177,8 +274,9 @@ TEST_F(HostileInputs, HugeExtraField) {
   cut.push_back(0xFF);
   cut.insert(cut.end(), 100, 'e');
   EXPECT_EQ(List(cut).status, GZARC_STATUS_FILE_ERROR);
+  EXPECT_EQ(Extract(cut).status, GZARC_STATUS_FILE_ERROR);
 
-  // The whole 65535 bytes are there: the name after them still counts.
+  // The whole 65535 bytes are there: the name and data after them count.
   const Bytes extra(65535, 0xEE);
   Bytes whole = Header(&name, &extra);
   const Bytes data = {'o', 'k'};
@@ -190,12 +288,19 @@ TEST_F(HostileInputs, HugeExtraField) {
   EXPECT_EQ(listing.status, 0);
   EXPECT_EQ(listing.name, name);
   EXPECT_EQ(listing.unpacked, 2);
+  const Extraction extraction = Extract(whole);
+  EXPECT_EQ(extraction.status, 0);
+  EXPECT_EQ(extraction.output, name);
+  EXPECT_EQ(extraction.bytes, data);
 }
 
 TEST_F(HostileInputs, LongNames) {
-  for (std::size_t length : {255u, 256u, 300u, 5000u}) {
+  const std::size_t folder = dir_.Win("work/out").size() + 1;
+  for (std::size_t length : {255 - folder, 256 - folder, 255ul, 256ul, 300ul, 5000ul}) {
     const std::string name(length, 'n');
-    const Listing listing = List(Member(name, Bytes{'z'}));
+    const Bytes archive = Member(name, Bytes{'z'});
+    const Listing listing = List(archive);
+    const Extraction extraction = Extract(archive);
     if (length <= 255) {
       EXPECT_EQ(listing.status, 0);
       EXPECT_EQ(listing.name, name);
@@ -203,39 +308,99 @@ TEST_F(HostileInputs, LongNames) {
       // Refused rather than cut: two long names must not list as one.
       EXPECT_EQ(listing.status, GZARC_STATUS_FILE_ERROR) << length;
     }
+    // The output path holds 255 characters; a longer one is refused, not cut.
+    if (folder + length <= 255) {
+      EXPECT_EQ(extraction.status, 0) << length;
+      EXPECT_EQ(extraction.output, name);
+    } else {
+      EXPECT_EQ(extraction.status, GZARC_STATUS_FILE_ERROR) << length;
+    }
     // A name without its terminator before the end of the file.
     Bytes unterminated = Header(nullptr, nullptr, 0x08);
     unterminated.insert(unterminated.end(), length, 'u');
     EXPECT_EQ(List(unterminated).status, GZARC_STATUS_FILE_ERROR) << length;
+    EXPECT_EQ(Extract(unterminated).status, GZARC_STATUS_FILE_ERROR) << length;
   }
 }
 
 TEST_F(HostileInputs, NamesThatAreNoFileNames) {
-  for (const std::string name : {"", "..", "/", "\\", ":", "../../escape", "..\\..\\escape",
-                                 "C:\\escape", "/etc/escape", "a/../../escape"}) {
-    const Listing listing = List(Member(name, Bytes{'q'}));
+  const Bytes data = {'q'};
+  // Nothing is left of these once the folders are taken off, or what is left
+  // names a folder: there is no file to write.
+  for (const std::string name : {"", ".", "..", "/", "\\", ":", "a/", "a\\..", "C:"}) {
+    const Bytes archive = Member(name, data);
+    const Listing listing = List(archive);
     EXPECT_EQ(listing.status, 0) << name;
     EXPECT_EQ(listing.name, name);
+    EXPECT_EQ(Extract(archive).status, GZARC_STATUS_FILE_ERROR) << name;
+  }
+  // Folders in a name are never followed: the file lands in the target.
+  for (const std::string name : {"../../escape", "..\\..\\escape", "C:\\escape", "C:escape",
+                                 "/etc/escape", "a/../../escape", "\\\\server\\share\\escape"}) {
+    const Bytes archive = Member(name, data);
+    EXPECT_EQ(List(archive).name, name);
+    const Extraction extraction = Extract(archive);
+    EXPECT_EQ(extraction.status, 0) << name;
+    EXPECT_EQ(extraction.output, "escape") << name;
+    EXPECT_EQ(extraction.bytes, data);
   }
 }
 
 TEST_F(HostileInputs, TrailersAndWhatFollowsTheMember) {
-  const Bytes data(1000, 'd');
-  // The listing can only tell what the trailer says.
-  EXPECT_EQ(List(Member("lie", data, +1)).unpacked, 1001);
-  EXPECT_EQ(List(Member("lie", data, -1000)).unpacked, 0);
-  // Two members: the size listed is the last trailer's.
-  Bytes two = Member("one", data);
-  const Bytes second = Member("two", Bytes(7, 's'));
-  two.insert(two.end(), second.begin(), second.end());
-  const Listing concatenated = List(two);
-  EXPECT_EQ(concatenated.status, 0);
-  EXPECT_EQ(concatenated.name, "one");
-  EXPECT_EQ(concatenated.unpacked, 7);
+  const Bytes data = MakeData(100000);
+  // The listing can only tell what the trailer says; extraction finds out.
+  for (int64_t delta : {int64_t{1}, int64_t{-1}, int64_t{-100000}, int64_t{0x100000000} - 100000}) {
+    const Bytes archive = Member("lie", data, delta);
+    EXPECT_EQ(List(archive).unpacked, static_cast<uint32_t>(100000 + delta));
+    EXPECT_EQ(Extract(archive).status, GZARC_STATUS_BAD_DATA) << delta;
+  }
+  Bytes badCrc = Member("crc", data);
+  badCrc[badCrc.size() - 8] ^= 1;
+  EXPECT_EQ(Extract(badCrc).status, GZARC_STATUS_BAD_DATA);
+
+  // Two members: the listing shows the first name and the last trailer.
+  for (const bool same : {false, true}) {
+    Bytes two = Member("one", data);
+    const Bytes second = Member("two", same ? data : Bytes(7, 's'));
+    two.insert(two.end(), second.begin(), second.end());
+    const Listing concatenated = List(two);
+    EXPECT_EQ(concatenated.status, 0);
+    EXPECT_EQ(concatenated.name, "one");
+    EXPECT_EQ(concatenated.unpacked, same ? 100000 : 7);
+    // One member per archive: the second is not silently dropped.
+    EXPECT_EQ(Extract(two).status, GZARC_STATUS_BAD_DATA) << same;
+  }
   // Trailing zeros make a trailer of zeros.
   Bytes padded = Member("pad", data);
   padded.insert(padded.end(), 512, 0);
   EXPECT_EQ(List(padded).unpacked, 0);
+  EXPECT_EQ(Extract(padded).status, GZARC_STATUS_BAD_DATA);
+}
+
+struct Cancel {
+  int calls = 0;
+  int64_t bytes = 0;
+};
+
+int32_t GZARC_CALL CancelAtOnce(void* context, int32_t, int32_t count) {
+  auto* cancel = static_cast<Cancel*>(context);
+  ++cancel->calls;
+  cancel->bytes += count;
+  return 0;
+}
+
+TEST_F(HostileInputs, BombCancelledFromTheProgressCallback) {
+  // 8 MiB of zeros packed more than a thousandfold.
+  const Bytes zeros(8u << 20, 0);
+  const Bytes bomb = Member("bomb", zeros);
+  ASSERT_GT(zeros.size() / bomb.size(), 1000u);
+  Cancel cancel;
+  const Extraction extraction = Extract(bomb, CancelAtOnce, &cancel);
+  EXPECT_EQ(extraction.status, GZARC_STATUS_CANCELLED);
+  // The first answer stops it: no more calls, and decoding ends with the
+  // block it was in.
+  EXPECT_EQ(cancel.calls, 1);
+  EXPECT_EQ(cancel.bytes, 32768);
 }
 
 }  // namespace

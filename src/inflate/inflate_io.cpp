@@ -65,6 +65,19 @@ void StartMember(uint32_t packedSize, uint32_t unpackedSize, const MemberCheck* 
   d.expected = check != nullptr ? *check : MemberCheck{};
 }
 
+namespace {
+
+// Whole bytes of the member's compressed data left after its last block:
+// unread in the archive, unread in the input buffer, or fetched into the bit
+// accumulator but not consumed (bytes fetched past the end do not count).
+bool DataFollowsStream(const DecoderState& d) {
+  const uint32_t pastEnd = d.overrunBytes * 8;
+  const uint32_t unconsumed = d.inBitCount > pastEnd ? d.inBitCount - pastEnd : 0;
+  return d.inputRemaining != 0 || d.inputPos <= d.inputLen || unconsumed >= 8;
+}
+
+}  // namespace
+
 void DecodeMember() {
   DecoderState& d = Decoder();
   InflateStream();
@@ -73,9 +86,11 @@ void DecodeMember() {
   d.fixedDistance = d.fixedLiteral = nullptr;
   d.fixedDistanceBits = d.fixedLiteralBits = 0;
   // A stream that decodes cleanly can still be the wrong data: a damaged
-  // archive, or one holding more than one member.
+  // archive, or one holding more than one member (even members whose
+  // trailers agree must not lose all but the first one without a word).
   if (StatusOk() && d.verify &&
-      ((d.crc ^ 0xFFFFFFFFu) != d.expected.crc32 || d.writtenCount != d.expected.size)) {
+      ((d.crc ^ 0xFFFFFFFFu) != d.expected.crc32 || d.writtenCount != d.expected.size ||
+       DataFollowsStream(d))) {
     SetStatus(GZARC_STATUS_BAD_DATA);
   }
 }
