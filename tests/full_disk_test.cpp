@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -72,6 +73,58 @@ TEST_F(FullDisk, CompressionIntoAFullDisk) {
   EXPECT_TRUE(Leftovers().empty());
   EXPECT_EQ(ReadFile(dir_.Native("big.bin")), source);
   EXPECT_EQ(ReadFile(disk_ + "/precious.txt"), Bytes(kPrecious.begin(), kPrecious.end()));
+}
+
+int32_t GZARC_CALL Replace(void*, const FindData*, const FindData*) {
+  return 0;
+}
+
+// Extracts dir/big.gz into the small disk, as a host does.
+uint16_t ExtractInto(const std::string& archive, const std::string& disk) {
+  InitArcFile(archive.c_str());
+  if (GetArchiveStatus() != 0) return GetArchiveStatus();
+  SetOkToReplaceProc(nullptr, Replace);
+  std::vector<char> record(1420, 0);
+  const std::string target = ToWin(disk) + "\\";
+  std::memcpy(record.data() + 1104, target.data(), target.size());
+  SetDecompExtraFeatures(record.data());
+  FileMaskList masks;
+  InitFileMaskList(&masks);
+  EXPECT_EQ(AppendFileMask("*.*", &masks), 1);
+  ExtractFileMaskListArc(&masks);
+  DoneFileMaskList(&masks);
+  return GetArchiveStatus();
+}
+
+TEST_F(FullDisk, ExtractionIntoAFullDisk) {
+  // Three times the disk once extracted; the archive itself lies elsewhere.
+  const Bytes member = MakeInput(InputKind::kMixed, 3 << 20, 19);
+  WriteFile(dir_.Native("big.bin"), member);
+  CreateArcFile(dir_.Win("big.gz").c_str());
+  FileMaskList masks;
+  InitFileMaskList(&masks);
+  ASSERT_EQ(AppendFileMask(dir_.Win("big.bin").c_str(), &masks), 1);
+  CompressFileMaskListArc(&masks);
+  DoneFileMaskList(&masks);
+  ASSERT_EQ(GetArchiveStatus(), 0);
+  DoneArcFile(nullptr);
+  const Bytes archive = ReadFile(dir_.Native("big.gz"));
+
+  EXPECT_EQ(ExtractInto(dir_.Win("big.gz"), disk_), GZARC_STATUS_WRITE_SHORT);
+  EXPECT_TRUE(Leftovers().empty());
+
+  // Over a file of that name: it stays as it was, and the room its
+  // replacement took is given back.
+  const Bytes old = MakeInput(InputKind::kText, 100000, 3);
+  WriteFile(disk_ + "/big.bin", old);
+  EXPECT_EQ(ExtractInto(dir_.Win("big.gz"), disk_), GZARC_STATUS_WRITE_SHORT);
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{"big.bin"});
+  EXPECT_EQ(ReadFile(disk_ + "/big.bin"), old);
+  EXPECT_EQ(ReadFile(disk_ + "/precious.txt"), Bytes(kPrecious.begin(), kPrecious.end()));
+  EXPECT_EQ(ReadFile(dir_.Native("big.gz")), archive);
+  // The disk has its room back: a file of 800 KB fits again.
+  WriteFile(disk_ + "/room.bin", Bytes(800000, 1));
+  EXPECT_EQ(ReadFile(disk_ + "/room.bin").size(), 800000u);
 }
 
 }  // namespace
