@@ -48,8 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DoneArcFileList(&list);
   if (withExisting && !target.empty()) PutFile(target, kPrecious, sizeof kPrecious);
 
+  const std::size_t before = CountEntries(out);
   ExtractFileMaskListArc(&masks);
   const uint16_t status = GetArchiveStatus();
+  // Nothing but the one output file, and nothing at all after a failure: no
+  // temporary file, nothing beside the archive.
+  const std::size_t after = CountEntries(out);
+  if (after > (status == 0 && before == 0 ? 1 : before)) std::abort();
+  if (CountEntries(ScratchDir()) != 2) std::abort();
   if (status != 0 && !target.empty()) {
     if (withExisting) {
       const auto kept = GetFile(target);

@@ -65,6 +65,16 @@ void Clear(const std::string& dir) {
 
 void MakeDir(const std::string& dir) { ::mkdir(dir.c_str(), 0777); }
 
+std::size_t CountEntries(const std::string& dir) {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator(dir, ec);
+       it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    ++n;
+  }
+  return n;
+}
+
 void SetExtractDir(const std::string& posixDir) {
   std::vector<char> record(1420, 0);
   const std::string win = WinPath(posixDir);

@@ -22,6 +22,8 @@ bool Exists(const std::string& path);
 // Removes every entry of a folder inside the scratch folder.
 void Clear(const std::string& dir);
 void MakeDir(const std::string& dir);
+// Entries of a folder (files and folders).
+std::size_t CountEntries(const std::string& dir);
 
 // Points extraction at a folder (Windows form, as a host passes it).
 void SetExtractDir(const std::string& posixDir);
