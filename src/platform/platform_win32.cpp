@@ -88,6 +88,13 @@ FindFileTime FromFileTime(const FILETIME& f) {
                       static_cast<uint32_t>(f.dwHighDateTime)};
 }
 
+bool IsReadOnlyFile(const char* path) {
+  const DWORD attributes = ::GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ==
+             FILE_ATTRIBUTE_READONLY;
+}
+
 // A search pattern finds other files than the one named: a name with a
 // wildcard names no file (the \\?\ prefix of a long path is no wildcard).
 bool HasWildcard(const char* path) {
@@ -100,6 +107,10 @@ bool HasWildcard(const char* path) {
 int OpenFile(const char* path, int flags, int permission) {
   if (faults::Fail(faults::Call::kOpen)) return kNoFile;
   if (path == nullptr || path[0] == '\0') return kNoFile;
+  // The system refuses writers of a read-only file; say so before the
+  // runtime asks, since a system that grants its administrator everything
+  // (Wine run by root) would not.
+  if ((flags & 3) != kOpenReadOnly && IsReadOnlyFile(path)) return kNoFile;
   const int fd = ::_open(path, flags, permission);
   return fd < 0 ? kNoFile : fd;
 }
@@ -129,7 +140,10 @@ int64_t FileLength(int fd) { return ::_filelengthi64(fd); }
 
 int CloseFile(int fd) { return fd < 0 ? -1 : ::_close(fd); }
 
-int RemoveFile(const char* path) { return path == nullptr ? -1 : ::_unlink(path); }
+int RemoveFile(const char* path) {
+  if (path == nullptr || IsReadOnlyFile(path)) return -1;
+  return ::_unlink(path);
+}
 
 int MakeDirectory(const char* path) {
   if (faults::Fail(faults::Call::kMakeDirectory)) return -1;
