@@ -25,6 +25,10 @@ endif()
 target_link_options(gzarc PRIVATE ${GZARC_WINDOWS_LINK_OPTIONS} -Wl,--exclude-all-symbols)
 target_link_libraries(gzarc PRIVATE kernel32 user32)
 
+# The command-line host is a POSIX program (dynamic loader, terminal): a
+# Windows build makes the DLL and its test host only.
+set(GZARC_BUILD_TOOLS OFF)
+
 # The Windows test host, built by the same toolchain and run under Wine.
 if(GZARC_BUILD_TESTS AND EXISTS ${PROJECT_SOURCE_DIR}/tests/windows/CMakeLists.txt)
   add_subdirectory(${PROJECT_SOURCE_DIR}/tests/windows ${PROJECT_BINARY_DIR}/tests/windows)

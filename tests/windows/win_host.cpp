@@ -1,6 +1,8 @@
 // A Windows archiver host in miniature: it loads gzarc.dll with LoadLibraryA,
 // finds its exports with GetProcAddress and drives them as a real host does,
-// then checks what reached the disk with the system's own services.
+// then checks what reached the disk with the system's own services. It also
+// checks the Win32 platform layer directly, through the engine objects it
+// links, so that one process covers both.
 //
 //   win_host.exe [path\to\gzarc.dll]
 //
@@ -21,6 +23,11 @@
 #include <vector>
 
 #include "gzarc.h"
+// The host also links the engine's objects to check the platform layer
+// itself; the Windows headers' ReplaceFile macro would rename its function.
+#undef ReplaceFile
+#include "platform/platform.h"
+#include "platform/platform_faults.h"
 
 namespace {
 
@@ -612,6 +619,179 @@ void TestStatus() {
   CHECK_EQ(gApi.GetArchiveStatus(), 777);
 }
 
+// ---- Checks: the platform layer itself -------------------------------------------
+
+void TestPlatform() {
+  Section("platform layer");
+  namespace pf = gzarc::platform;
+  namespace faults = gzarc::platform::faults;
+  const std::string folder = Join(gWork, "platform");
+  CHECK_EQ(pf::MakeDirectory(folder.c_str()), 0);
+  CHECK(pf::MakeDirectory(folder.c_str()) != 0);
+  CHECK(pf::PathAccessible(folder.c_str()));
+  CHECK(!pf::PathAccessible(""));
+  CHECK(pf::GetFileAttributesA(folder.c_str()) & pf::kAttributeDirectory);
+
+  // A read-only file: readable, but neither writable nor removable.
+  const std::string locked = Join(folder, "locked.txt");
+  WriteText(locked, "read only");
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
+  CHECK_EQ(pf::OpenFile(locked.c_str(), pf::kOpenWriteOnly | pf::kOpenBinary), pf::kNoFile);
+  CHECK_EQ(pf::OpenFile(locked.c_str(),
+                        pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenTruncate | pf::kOpenBinary,
+                        pf::kPermissionRead | pf::kPermissionWrite),
+           pf::kNoFile);
+  CHECK_TEXT(ReadText(locked), "read only");
+  const int fd = pf::OpenFile(locked.c_str(), pf::kOpenReadOnly | pf::kOpenBinary);
+  if (CHECK(fd != pf::kNoFile)) {
+    char buffer[16] = {};
+    CHECK_EQ(pf::FileLength(fd), 9);
+    CHECK_EQ(pf::SeekFile(fd, 5, pf::kSeekSet), 5);
+    CHECK_EQ(pf::ReadFile(fd, buffer, sizeof buffer), 4);
+    CHECK_TEXT(std::string(buffer), "only");
+    CHECK_EQ(pf::ReadFile(fd, buffer, sizeof buffer), 0);
+    CHECK_EQ(pf::SeekFile(fd, -4, pf::kSeekEnd), 5);
+    CHECK_EQ(pf::CloseFile(fd), 0);
+  }
+  CHECK(pf::RemoveFile(locked.c_str()) != 0);
+  CHECK(Exists(locked));
+  CHECK_EQ(pf::GetFileAttributesA(locked.c_str()) & pf::kAttributeReadOnly,
+           pf::kAttributeReadOnly);
+  CHECK_EQ(pf::SetFileAttributesA(locked.c_str(), pf::kAttributeArchive), 0u);
+  CHECK_EQ(pf::GetFileAttributesA(locked.c_str()), pf::kAttributeArchive);
+  CHECK_EQ(pf::RemoveFile(locked.c_str()), 0);
+  CHECK(!Exists(locked));
+  CHECK(pf::SetFileAttributesA(locked.c_str(), pf::kAttributeArchive) != 0);
+  CHECK_EQ(pf::GetFileAttributesA(locked.c_str()), pf::kInvalidAttributes);
+
+  // Created files, exclusive creation, and writes.
+  const std::string fresh = Join(folder, "fresh.bin");
+  const int out = pf::OpenFile(fresh.c_str(),
+                               pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenExclusive |
+                                   pf::kOpenBinary,
+                               pf::kPermissionRead | pf::kPermissionWrite);
+  if (CHECK(out != pf::kNoFile)) {
+    CHECK_EQ(pf::WriteFile(out, "a\nb\n", 4), 4);  // untranslated: no CR added
+    pf::CloseFile(out);
+  }
+  CHECK_EQ(ReadBytes(fresh).size(), 4u);
+  CHECK_EQ(pf::OpenFile(fresh.c_str(), pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenExclusive,
+                        pf::kPermissionRead | pf::kPermissionWrite),
+           pf::kNoFile);
+  CHECK_EQ(pf::OpenFile(folder.c_str(), pf::kOpenReadOnly | pf::kOpenBinary), pf::kNoFile);
+  CHECK_EQ(pf::OpenFile("", pf::kOpenReadOnly), pf::kNoFile);
+
+  // A temporary file beside its target replaces it, read-only or not.
+  const std::string target = Join(folder, "target.txt");
+  WriteText(target, "old");
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
+  char temp[pf::kTempPathCapacity] = {};
+  const int tempFd = pf::CreateTempFileBeside(target.c_str(), temp, sizeof temp);
+  if (CHECK(tempFd != pf::kNoFile)) {
+    CHECK_EQ(std::string(temp).rfind(folder + "\\", 0), 0u);
+    CHECK_EQ(pf::WriteFile(tempFd, "new", 3), 3);
+    pf::CloseFile(tempFd);
+    CHECK_EQ(pf::ReplaceFile(temp, target.c_str()), 0);
+    CHECK_TEXT(ReadText(target), "new");
+    CHECK(!Exists(temp));
+  }
+  CHECK(pf::ReplaceFile(Join(folder, "missing").c_str(), target.c_str()) != 0);
+  CHECK_TEXT(ReadText(target), "new");
+  char tiny[8];
+  CHECK_EQ(pf::CreateTempFileBeside(target.c_str(), tiny, sizeof tiny), pf::kNoFile);
+
+  // Injected faults reach the Windows calls too.
+  WriteText(fresh, "keep");
+  faults::Arm({faults::Call::kRename, 1, false});
+  CHECK(pf::ReplaceFile(fresh.c_str(), target.c_str()) != 0);
+  CHECK(faults::Fired());
+  faults::Arm({faults::Call::kOpen, 1, false});
+  CHECK_EQ(pf::OpenFile(fresh.c_str(), pf::kOpenReadOnly), pf::kNoFile);
+  faults::Arm({faults::Call::kWrite, 1, true});
+  const int shortFd = pf::OpenFile(fresh.c_str(), pf::kOpenWriteOnly | pf::kOpenBinary);
+  CHECK_EQ(pf::WriteFile(shortFd, "12345678", 8), 4);
+  pf::CloseFile(shortFd);
+  faults::Disarm();
+  CHECK_TEXT(ReadText(target), "new");
+
+  // Status, times and the search record.
+  pf::FileStatus status{};
+  CHECK(pf::StatFile(target.c_str(), &status));
+  CHECK(!status.isDirectory && status.size == 3);
+  CHECK(pf::StatFile(folder.c_str(), &status) && status.isDirectory);
+  CHECK(!pf::StatFile(Join(folder, "*.txt").c_str(), &status));
+  CHECK(!pf::StatFile(Join(folder, "missing").c_str(), &status));
+  CHECK_EQ(pf::SetFileTimes(fresh.c_str(), kMemberTime + 60, kMemberTime), 0);
+  CHECK(pf::StatFile(fresh.c_str(), &status));
+  CHECK_EQ(status.modificationTime, kMemberTime);
+  FindData found{};
+  CHECK(pf::FindFirstFileA(fresh.c_str(), &found));
+  CHECK_TEXT(std::string(found.fileName), "fresh.bin");
+  CHECK(found.sizeHigh == 0 && found.sizeLow == 4);
+  const uint64_t writeTicks = (uint64_t{found.lastWriteTime.high} << 32) | found.lastWriteTime.low;
+  CHECK_EQ(writeTicks, static_cast<uint64_t>(kMemberTime) * 10000000u + 116444736000000000u);
+  CHECK(!pf::FindFirstFileA(Join(folder, "*.bin").c_str(), &found));
+  CHECK(!pf::FindFirstFileA(Join(folder, "missing").c_str(), &found));
+
+  // Time conversions.
+  pf::LocalTimeFields local{};
+  CHECK(!pf::LocalTime(-1, &local));
+  CHECK(pf::LocalTime(kMemberTime, &local));
+  const __time64_t t = kMemberTime;
+  const tm* expected = _localtime64(&t);
+  CHECK(local.year == expected->tm_year + 1900 && local.month == expected->tm_mon + 1 &&
+        local.day == expected->tm_mday && local.hour == expected->tm_hour &&
+        local.minute == expected->tm_min && local.second == expected->tm_sec);
+  FindFileTime file{};
+  CHECK(pf::SystemTimeToFileTime({2001, 2, 0, 3, 4, 5, 6, 0}, &file));
+  CHECK_EQ((uint64_t{file.high} << 32) | file.low,
+           static_cast<uint64_t>(kMemberTime) * 10000000u + 116444736000000000u);
+  CHECK(!pf::SystemTimeToFileTime({2001, 13, 0, 3, 4, 5, 6, 0}, &file));
+  uint16_t dosDate = 0, dosTime = 0;
+  pf::SystemTimeToFileTime({2001, 2, 0, 3, 4, 5, 6, 0}, &file);
+  CHECK(pf::FileTimeToDosDateTime(file, &dosDate, &dosTime));
+  CHECK(dosDate == ((21 << 9) | (2 << 5) | 3) && dosTime == ((4 << 11) | (5 << 5) | 3));
+  pf::SystemTimeToFileTime({1979, 12, 0, 31, 0, 0, 0, 0}, &file);
+  CHECK(!pf::FileTimeToDosDateTime(file, &dosDate, &dosTime));
+  FindFileTime utc{};
+  FILETIME native{};
+  const FILETIME in = {file.low, file.high};
+  LocalFileTimeToFileTime(&in, &native);
+  CHECK(pf::LocalFileTimeToFileTime(file, &utc));
+  CHECK(utc.low == native.dwLowDateTime && utc.high == native.dwHighDateTime);
+
+  // Characters in the system's code pages.
+  std::vector<char> text(gAnsiName.begin(), gAnsiName.end());
+  text.push_back('\0');
+  pf::CharToOemA(text.data());
+  CHECK_TEXT(std::string(text.data()), gOemName);
+  pf::OemToCharA(text.data());
+  CHECK_TEXT(std::string(text.data()), gAnsiName);
+  pf::CharUpperA(text.data());
+  std::vector<char> upper(gAnsiName.begin(), gAnsiName.end());
+  upper.push_back('\0');
+  CharUpperA(upper.data());
+  CHECK_TEXT(std::string(text.data()), std::string(upper.data()));
+  CHECK_TEXT(std::string(text.data()).substr(0, 3), "CAF");
+  char empty[1] = {'\0'};
+  pf::CharUpperA(empty);
+  CHECK_EQ(empty[0], '\0');
+  CPINFO codePage{};
+  GetCPInfo(CP_ACP, &codePage);
+  if (codePage.MaxCharSize == 1) {
+    int leads = 0;
+    for (int b = 0; b < 256; ++b) leads += pf::IsDBCSLeadByte(static_cast<uint8_t>(b)) ? 1 : 0;
+    CHECK_EQ(leads, 0);
+  } else {
+    Skip("lead bytes", "the ANSI code page is a double-byte one");
+  }
+
+  void* block = pf::AllocateMemory(0);
+  CHECK(block != nullptr);
+  pf::FreeMemory(block);
+  RemoveTree(folder);
+}
+
 // ---- Checks: opening and creating archives -------------------------------------------
 
 void TestOpenAndCreate() {
@@ -1109,6 +1289,7 @@ int main(int argc, char** argv) {
   if (gApi.module != nullptr && gFailed == 0) {
     TestCallingConvention();
     TestStatus();
+    TestPlatform();
     TestOpenAndCreate();
     TestListing();
     TestExtraction();
