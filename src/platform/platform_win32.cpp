@@ -7,12 +7,12 @@
 // clang-format off
 #include <windows.h>
 // clang-format on
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/utime.h>
-#include <direct.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -29,8 +29,8 @@ namespace gzarc::platform {
 
 // The platform constants are the runtime's own values, so flags pass through.
 static_assert(kOpenReadOnly == _O_RDONLY && kOpenWriteOnly == _O_WRONLY &&
-              kOpenReadWrite == _O_RDWR && kOpenCreate == _O_CREAT &&
-              kOpenTruncate == _O_TRUNC && kOpenExclusive == _O_EXCL && kOpenBinary == _O_BINARY);
+              kOpenReadWrite == _O_RDWR && kOpenCreate == _O_CREAT && kOpenTruncate == _O_TRUNC &&
+              kOpenExclusive == _O_EXCL && kOpenBinary == _O_BINARY);
 static_assert(kPermissionRead == _S_IREAD && kPermissionWrite == _S_IWRITE);
 static_assert(kSeekSet == SEEK_SET && kSeekCurrent == SEEK_CUR && kSeekEnd == SEEK_END);
 static_assert(kAttributeReadOnly == FILE_ATTRIBUTE_READONLY &&
@@ -69,8 +69,10 @@ static_assert(sizeof(ArcEntry) == 488 && offsetof(ArcEntry, name) == 4 &&
 static_assert(sizeof(ArcEntryList) == 12 && offsetof(ArcEntryList, head) == 4 &&
               offsetof(ArcEntryList, tail) == 8);
 static_assert(sizeof(ArcExtraInfo) == 384 && offsetof(ArcExtraInfo, hostSystemCode) == 32 &&
-              offsetof(ArcExtraInfo, count) == 36 && offsetof(ArcExtraInfo, totalPackedSize) == 40 &&
-              offsetof(ArcExtraInfo, totalUnpackedSize) == 48 && offsetof(ArcExtraInfo, ratio) == 56);
+              offsetof(ArcExtraInfo, count) == 36 &&
+              offsetof(ArcExtraInfo, totalPackedSize) == 40 &&
+              offsetof(ArcExtraInfo, totalUnpackedSize) == 48 &&
+              offsetof(ArcExtraInfo, ratio) == 56);
 static_assert(sizeof(MainComment) == 8);
 #endif
 
@@ -134,11 +136,17 @@ int32_t WriteFile(int fd, const void* buffer, uint32_t count) {
   return static_cast<int32_t>(done);
 }
 
-int64_t SeekFile(int fd, int64_t offset, int origin) { return ::_lseeki64(fd, offset, origin); }
+int64_t SeekFile(int fd, int64_t offset, int origin) {
+  return ::_lseeki64(fd, offset, origin);
+}
 
-int64_t FileLength(int fd) { return ::_filelengthi64(fd); }
+int64_t FileLength(int fd) {
+  return ::_filelengthi64(fd);
+}
 
-int CloseFile(int fd) { return fd < 0 ? -1 : ::_close(fd); }
+int CloseFile(int fd) {
+  return fd < 0 ? -1 : ::_close(fd);
+}
 
 int RemoveFile(const char* path) {
   if (path == nullptr || IsReadOnlyFile(path)) return -1;
@@ -214,8 +222,8 @@ int CreateTempFileBeside(const char* target, char* tempPath, std::size_t capacit
     if (folderLength + nameLength + 1 > capacity) return kNoFile;
     std::memcpy(tempPath, target, folderLength);
     std::memcpy(tempPath + folderLength, name, nameLength + 1);
-    const int fd = ::_open(tempPath, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY,
-                           _S_IREAD | _S_IWRITE);
+    const int fd =
+        ::_open(tempPath, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd >= 0) return fd;
     if (errno != EEXIST) return kNoFile;
   }
@@ -291,21 +299,29 @@ bool FileTimeToDosDateTime(const FindFileTime& file, uint16_t* dosDate, uint16_t
 }
 
 // The ANSI and OEM conversions of the same length work in place.
-void CharToOemA(char* text) { ::CharToOemA(text, text); }
-void OemToCharA(char* text) { ::OemToCharA(text, text); }
+void CharToOemA(char* text) {
+  ::CharToOemA(text, text);
+}
+void OemToCharA(char* text) {
+  ::OemToCharA(text, text);
+}
 
 void CharUpperA(char* text) {
   // A pointer below 64 KiB would be taken for a single character.
   if (text != nullptr && text[0] != '\0') ::CharUpperA(text);
 }
 
-bool IsDBCSLeadByte(uint8_t byte) { return ::IsDBCSLeadByte(byte) != 0; }
+bool IsDBCSLeadByte(uint8_t byte) {
+  return ::IsDBCSLeadByte(byte) != 0;
+}
 
 void* AllocateMemory(std::size_t size) {
   if (faults::Fail(faults::Call::kAllocate)) return nullptr;
   return std::malloc(size == 0 ? 1 : size);
 }
 
-void FreeMemory(void* block) { std::free(block); }
+void FreeMemory(void* block) {
+  std::free(block);
+}
 
 }  // namespace gzarc::platform

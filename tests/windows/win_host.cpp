@@ -10,8 +10,8 @@
 // (an operation that reports success and does nothing) are reported as
 // skipped, with the reason, instead of failing. The last line reads
 // "win_host: N passed, N failed, N skipped"; the exit code is 1 on a failure.
-#include <windows.h>
 #include <sys/utime.h>
+#include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -81,47 +81,47 @@ void Skip(const char* what, const char* why) {
 
 // ---- The engine's exports ------------------------------------------------------
 
-#define GZARC_EXPORTS(X)                                                                   \
-  X(AddDamageGuardArc, void(__cdecl*)(...))                                                \
-  X(AppendFileMask, uint8_t(__cdecl*)(const char*, FileMaskList*))                         \
-  X(BuildArcFileList, void(__cdecl*)(ArcEntryList*, const FileMaskList*))                  \
-  X(BuildUnDamagedArc, void(__cdecl*)(...))                                                \
-  X(CompressFileMaskListArc, void(__cdecl*)(const FileMaskList*))                          \
-  X(CreateArcFile, void(__cdecl*)(const char*))                                            \
-  X(CreateArcSfx2, void(__cdecl*)(...))                                                    \
-  X(CreateDirectoryArc, void(__cdecl*)(...))                                               \
-  X(CreateExeArc, void(__cdecl*)(...))                                                     \
-  X(DeleteFileMaskListArc, void(__cdecl*)(const FileMaskList*))                            \
-  X(DoneArcFile, void(__cdecl*)(void*))                                                    \
-  X(DoneArcFileList, void(__cdecl*)(ArcEntryList*))                                        \
-  X(DoneFileMaskList, void(__cdecl*)(FileMaskList*))                                       \
-  X(ExtractFileMaskListArc, void(__cdecl*)(const FileMaskList*))                           \
-  X(GetArchiveStatus, uint16_t(__cdecl*)(void))                                            \
-  X(GetExtraInfoArc, void(__cdecl*)(ArcExtraInfo*))                                        \
-  X(GetMainCommentArc, MainComment*(__cdecl*)(MainComment*))                               \
-  X(InitArcFile, void(__cdecl*)(const char*))                                              \
-  X(InitArcFileList, void(__cdecl*)(ArcEntryList*))                                        \
-  X(InitFileMaskList, FileMaskList*(__cdecl*)(FileMaskList*))                              \
-  X(InitZipFile, void(__cdecl*)(const char*))                                              \
-  X(SetArchiveStatus, uint16_t(__cdecl*)(uint32_t))                                        \
-  X(SetCompExtraFeatures, void(__cdecl*)(const void*))                                     \
-  X(SetCryptKey, void(__cdecl*)(...))                                                      \
-  X(SetDecompExtraFeatures, void(__cdecl*)(const void*))                                   \
-  X(SetFileCommentsArc, void(__cdecl*)(...))                                               \
-  X(SetGetNextDiskProc, void(__cdecl*)(void*, OpaqueProc))                                 \
-  X(SetInputPath, void(__cdecl*)(const char*))                                             \
-  X(SetMainCommentArc, void(__cdecl*)(...))                                                \
-  X(SetOkToReplaceProc, void(__cdecl*)(void*, OkToReplaceProc))                            \
-  X(SetPackLevel, void(__cdecl*)(int32_t))                                                 \
-  X(SetRelativePath, void(__cdecl*)(const char*))                                          \
-  X(SetSetCryptKeyProc, void(__cdecl*)(...))                                               \
-  X(SetSetFileNameProc, void(__cdecl*)(void*, FileNameProc))                               \
-  X(SetSetProgressProc, void(__cdecl*)(void*, ProgressProc))                               \
-  X(SetSetSfxProgressProc, void(__cdecl*)(void*, OpaqueProc))                              \
-  X(SetSetSignalProc, void(__cdecl*)(void*, SignalProc))                                   \
-  X(SetSetWarningProc, void(__cdecl*)(void*, OpaqueProc))                                  \
-  X(SetSkipFileProc, void(__cdecl*)(void*, OpaqueProc))                                    \
-  X(StripDamageGuardArc, void(__cdecl*)(...))                                              \
+#define GZARC_EXPORTS(X)                                                  \
+  X(AddDamageGuardArc, void(__cdecl*)(...))                               \
+  X(AppendFileMask, uint8_t(__cdecl*)(const char*, FileMaskList*))        \
+  X(BuildArcFileList, void(__cdecl*)(ArcEntryList*, const FileMaskList*)) \
+  X(BuildUnDamagedArc, void(__cdecl*)(...))                               \
+  X(CompressFileMaskListArc, void(__cdecl*)(const FileMaskList*))         \
+  X(CreateArcFile, void(__cdecl*)(const char*))                           \
+  X(CreateArcSfx2, void(__cdecl*)(...))                                   \
+  X(CreateDirectoryArc, void(__cdecl*)(...))                              \
+  X(CreateExeArc, void(__cdecl*)(...))                                    \
+  X(DeleteFileMaskListArc, void(__cdecl*)(const FileMaskList*))           \
+  X(DoneArcFile, void(__cdecl*)(void*))                                   \
+  X(DoneArcFileList, void(__cdecl*)(ArcEntryList*))                       \
+  X(DoneFileMaskList, void(__cdecl*)(FileMaskList*))                      \
+  X(ExtractFileMaskListArc, void(__cdecl*)(const FileMaskList*))          \
+  X(GetArchiveStatus, uint16_t(__cdecl*)(void))                           \
+  X(GetExtraInfoArc, void(__cdecl*)(ArcExtraInfo*))                       \
+  X(GetMainCommentArc, MainComment*(__cdecl*)(MainComment*))              \
+  X(InitArcFile, void(__cdecl*)(const char*))                             \
+  X(InitArcFileList, void(__cdecl*)(ArcEntryList*))                       \
+  X(InitFileMaskList, FileMaskList*(__cdecl*)(FileMaskList*))             \
+  X(InitZipFile, void(__cdecl*)(const char*))                             \
+  X(SetArchiveStatus, uint16_t(__cdecl*)(uint32_t))                       \
+  X(SetCompExtraFeatures, void(__cdecl*)(const void*))                    \
+  X(SetCryptKey, void(__cdecl*)(...))                                     \
+  X(SetDecompExtraFeatures, void(__cdecl*)(const void*))                  \
+  X(SetFileCommentsArc, void(__cdecl*)(...))                              \
+  X(SetGetNextDiskProc, void(__cdecl*)(void*, OpaqueProc))                \
+  X(SetInputPath, void(__cdecl*)(const char*))                            \
+  X(SetMainCommentArc, void(__cdecl*)(...))                               \
+  X(SetOkToReplaceProc, void(__cdecl*)(void*, OkToReplaceProc))           \
+  X(SetPackLevel, void(__cdecl*)(int32_t))                                \
+  X(SetRelativePath, void(__cdecl*)(const char*))                         \
+  X(SetSetCryptKeyProc, void(__cdecl*)(...))                              \
+  X(SetSetFileNameProc, void(__cdecl*)(void*, FileNameProc))              \
+  X(SetSetProgressProc, void(__cdecl*)(void*, ProgressProc))              \
+  X(SetSetSfxProgressProc, void(__cdecl*)(void*, OpaqueProc))             \
+  X(SetSetSignalProc, void(__cdecl*)(void*, SignalProc))                  \
+  X(SetSetWarningProc, void(__cdecl*)(void*, OpaqueProc))                 \
+  X(SetSkipFileProc, void(__cdecl*)(void*, OpaqueProc))                   \
+  X(StripDamageGuardArc, void(__cdecl*)(...))                             \
   X(TestArc, void(__cdecl*)(...))
 
 template <typename T>
@@ -208,7 +208,9 @@ void RemoveTree(const std::string& folder) {
   RemoveDirectoryA(folder.c_str());
 }
 
-uint64_t Ticks(const FILETIME& t) { return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; }
+uint64_t Ticks(const FILETIME& t) {
+  return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
+}
 
 int64_t UnixFromFileTime(const FILETIME& t) {
   return static_cast<int64_t>((Ticks(t) - 116444736000000000ULL) / 10000000ULL);
@@ -346,8 +348,8 @@ void ChooseNames() {
   back.push_back('\0');
   OemToCharA(back.data(), back.data());
   gNonAsciiDiffers = gOemName != gAnsiName && gAnsiName == back.data();
-  std::printf("code pages: ANSI %u, OEM %u; \"caf\\xE9.txt\" is OEM \"caf\\x%02X.txt\"\n",
-              GetACP(), GetOEMCP(), static_cast<uint8_t>(gOemName[3]));
+  std::printf("code pages: ANSI %u, OEM %u; \"caf\\xE9.txt\" is OEM \"caf\\x%02X.txt\"\n", GetACP(),
+              GetOEMCP(), static_cast<uint8_t>(gOemName[3]));
 }
 
 // ---- Callbacks -------------------------------------------------------------------
@@ -415,8 +417,8 @@ void __cdecl OnSignalSlots(void* context, uint32_t low, int32_t high, int32_t co
   Recorder& r = *gRecorder;
   ++r.signalCalls;
   r.signalContext = context;
-  r.signalSize = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) |
-                                      low);
+  r.signalSize =
+      static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) | low);
   r.signalCode = code;
 }
 #endif
@@ -465,11 +467,12 @@ void TestExports(const char* dllPath) {
     return;
   }
   int resolved = 0;
-#define X(name, type)                                                                   \
-  gApi.name = reinterpret_cast<type>(reinterpret_cast<void*>(                           \
-      GetProcAddress(gApi.module, #name)));                                             \
-  if (gApi.name != nullptr) ++resolved;                                                 \
-  else std::printf("missing export %s\n", #name);
+#define X(name, type)                                                                              \
+  gApi.name = reinterpret_cast<type>(reinterpret_cast<void*>(GetProcAddress(gApi.module, #name))); \
+  if (gApi.name != nullptr)                                                                        \
+    ++resolved;                                                                                    \
+  else                                                                                             \
+    std::printf("missing export %s\n", #name);
   GZARC_EXPORTS(X)
 #undef X
   CHECK_EQ(resolved, 41);
@@ -522,8 +525,11 @@ uint32_t StackMovedByCall(void* fn) {
       : "=&S"(before), "=&D"(after)
       : "b"(fn)
       : "eax", "ecx", "edx", "memory", "cc");
-  return before - after;
+  return after - before;
 }
+
+// A callee that removes its own arguments, to show that the check sees it.
+void __stdcall CalleeCleans(uint32_t, uint32_t, uint32_t) {}
 #endif
 
 void TestCallingConvention() {
@@ -557,6 +563,7 @@ void TestCallingConvention() {
       reinterpret_cast<void*>(gApi.SetSkipFileProc),
       reinterpret_cast<void*>(gApi.DoneArcFile),
   };
+  CHECK_EQ(StackMovedByCall(reinterpret_cast<void*>(CalleeCleans)), 12u);
   int callerCleans = 0;
   for (void* fn : safe) callerCleans += StackMovedByCall(fn) == 0 ? 1 : 0;
   CHECK_EQ(callerCleans, static_cast<int>(sizeof safe / sizeof safe[0]));
@@ -579,10 +586,14 @@ void TestStatus() {
   CHECK_EQ(gApi.GetArchiveStatus(), 32770);
 
   using AnyArgs = void(__cdecl*)(...);
-  const AnyArgs unsupported[] = {gApi.TestArc,          gApi.AddDamageGuardArc,
-                                 gApi.BuildUnDamagedArc, gApi.CreateArcSfx2,
-                                 gApi.CreateDirectoryArc, gApi.CreateExeArc,
-                                 gApi.SetFileCommentsArc, gApi.SetMainCommentArc,
+  const AnyArgs unsupported[] = {gApi.TestArc,
+                                 gApi.AddDamageGuardArc,
+                                 gApi.BuildUnDamagedArc,
+                                 gApi.CreateArcSfx2,
+                                 gApi.CreateDirectoryArc,
+                                 gApi.CreateExeArc,
+                                 gApi.SetFileCommentsArc,
+                                 gApi.SetMainCommentArc,
                                  gApi.StripDamageGuardArc};
   int reported = 0;
   for (AnyArgs fn : unsupported) {
@@ -655,8 +666,7 @@ void TestPlatform() {
   }
   CHECK(pf::RemoveFile(locked.c_str()) != 0);
   CHECK(Exists(locked));
-  CHECK_EQ(pf::GetFileAttributesA(locked.c_str()) & pf::kAttributeReadOnly,
-           pf::kAttributeReadOnly);
+  CHECK_EQ(pf::GetFileAttributesA(locked.c_str()) & pf::kAttributeReadOnly, pf::kAttributeReadOnly);
   CHECK_EQ(pf::SetFileAttributesA(locked.c_str(), pf::kAttributeArchive), 0u);
   CHECK_EQ(pf::GetFileAttributesA(locked.c_str()), pf::kAttributeArchive);
   CHECK_EQ(pf::RemoveFile(locked.c_str()), 0);
@@ -666,10 +676,9 @@ void TestPlatform() {
 
   // Created files, exclusive creation, and writes.
   const std::string fresh = Join(folder, "fresh.bin");
-  const int out = pf::OpenFile(fresh.c_str(),
-                               pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenExclusive |
-                                   pf::kOpenBinary,
-                               pf::kPermissionRead | pf::kPermissionWrite);
+  const int out = pf::OpenFile(
+      fresh.c_str(), pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenExclusive | pf::kOpenBinary,
+      pf::kPermissionRead | pf::kPermissionWrite);
   if (CHECK(out != pf::kNoFile)) {
     CHECK_EQ(pf::WriteFile(out, "a\nb\n", 4), 4);  // untranslated: no CR added
     pf::CloseFile(out);
