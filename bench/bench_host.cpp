@@ -230,9 +230,9 @@ void Print(const Report& r) {
       "\"input_bytes\": %llu, \"output_bytes\": %llu, \"max_rss_kb\": %ld, "
       "\"progress_calls\": %ld, \"verified\": %s, \"crc32\": %s, \"error\": %s}\n",
       JsonString(r.op).c_str(), r.ok ? "true" : "false", r.status, r.seconds,
-      static_cast<unsigned long long>(r.inputBytes),
-      static_cast<unsigned long long>(r.outputBytes), r.maxRssKb, r.progressCalls,
-      JsonString(r.verified).c_str(), JsonString(r.crc).c_str(), JsonString(r.error).c_str());
+      static_cast<unsigned long long>(r.inputBytes), static_cast<unsigned long long>(r.outputBytes),
+      r.maxRssKb, r.progressCalls, JsonString(r.verified).c_str(), JsonString(r.crc).c_str(),
+      JsonString(r.error).c_str());
   std::fflush(stdout);
 }
 
