@@ -139,7 +139,8 @@ void OpenArchive(const EngineApi& api, const std::string& archive, const std::st
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }
@@ -205,8 +206,11 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
   const std::string prefix = engineFolder.back() == '\\' ? engineFolder : engineFolder + '\\';
   CheckLength(prefix, kMaxOutputPath, "the output folder");
   int64_t total = 0;
+  std::vector<std::string> targets;
   for (const auto& m : listing.members) {
-    CheckLength(prefix + MemberFileName(m.name), kMaxOutputPath, "the output path");
+    const std::string target = prefix + MemberFileName(m.name);
+    CheckLength(target, kMaxOutputPath, "the output path");
+    targets.push_back(FromEngineForm(target));
     total += m.unpackedSize;
   }
 
@@ -220,7 +224,7 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
       listing.members.size() == 1 ? MemberFileName(listing.members[0].name) : display;
 
   ExtractResult result;
-  std::vector<std::string> targets;
+  session.currentTarget.clear();
   {
     InterruptGuard interrupts;
     CallbackScope callbacks(api, session, true);
@@ -252,21 +256,22 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
     }
     return false;
   };
-  if (!session.currentTarget.empty() && !kept(session.currentTarget)) {
+  for (const auto& target : targets) {
+    if (kept(target)) continue;
     // The engine reported success; make sure the file is really there.
-    if (!FileExists(session.currentTarget)) {
+    if (!FileExists(target)) {
       throw CliError(ExitCode::kFileError,
-                     session.currentTarget + ": the engine reported success but wrote no file");
+                     target + ": the engine reported success but wrote no file");
     }
-    result.written.push_back(session.currentTarget);
+    result.written.push_back(target);
   }
   return result;
 }
 
-CompressResult CompressFile(const EngineApi& api, HostSession& session,
-                            const std::string& archive, const std::string& display,
-                            const std::string& inputFolder,
-                            const std::vector<std::string>& masks) {
+CompressResult CompressFile(const EngineApi& api, HostSession& session, const std::string& archive,
+                            const std::string& display, const std::string& inputFolder,
+                            const std::vector<std::string>& masks,
+                            const std::string& sourceDisplay) {
   const std::string engineArchive = ToEngineForm(archive);
   CheckLength(engineArchive, kMaxArchivePath, "the archive path");
   // The engine appends a backslash to an input folder longer than three
@@ -301,6 +306,7 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session,
 
   CompressResult result;
   result.sourceSize = FileSize(source);
+  session.currentTarget.clear();
   {
     InterruptGuard interrupts;
     CallbackScope callbacks(api, session, false);
@@ -312,7 +318,6 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session,
   }
 
   status = api.Status();
-  const std::string sourceDisplay = masks.empty() ? display : masks.front();
   switch (status) {
     case GZARC_STATUS_OK:
       break;

@@ -68,16 +68,17 @@ struct CompressResult {
   double seconds = 0;
 };
 // Creates archive and compresses into it the files named by masks, which
-// are relative to inputFolder. The engine takes exactly one.
-CompressResult CompressFile(const EngineApi& api, HostSession& session,
-                            const std::string& archive, const std::string& display,
-                            const std::string& inputFolder,
-                            const std::vector<std::string>& masks);
+// are relative to inputFolder. The engine takes exactly one. sourceDisplay
+// names the first file in messages.
+CompressResult CompressFile(const EngineApi& api, HostSession& session, const std::string& archive,
+                            const std::string& display, const std::string& inputFolder,
+                            const std::vector<std::string>& masks,
+                            const std::string& sourceDisplay);
 
 // Deletes the matching member, which removes the archive file. Returns the
 // listing of what was deleted.
 Listing DeleteFromArchive(const EngineApi& api, const std::string& archive,
-                       const std::string& display, const std::vector<std::string>& masks);
+                          const std::string& display, const std::vector<std::string>& masks);
 
 // The reason a file cannot be used, from the system ("No such file or
 // directory"), or "" when it looks fine.

@@ -65,7 +65,9 @@ std::string Speed(int64_t bytes, double seconds) {
 
 }  // namespace
 
-bool ShowProgress(const Options& options) { return !options.quiet && StderrIsTerminal(); }
+bool ShowProgress(const Options& options) {
+  return !options.quiet && StderrIsTerminal();
+}
 
 void ConfigureSession(HostSession& session, const Options& options) {
   session.existing = options.existing;
@@ -74,8 +76,7 @@ void ConfigureSession(HostSession& session, const Options& options) {
 
 ExitCode RunList(const EngineApi& api, const Options& options) {
   const std::string& display = options.operands.front();
-  const Listing listing =
-      ListArchive(api, AbsolutePath(display), display, Masks(options));
+  const Listing listing = ListArchive(api, AbsolutePath(display), display, Masks(options));
   api.DoneArcFile(nullptr);
   if (options.json) {
     PrintJson(display, listing);
@@ -99,7 +100,8 @@ ExitCode RunExtract(const EngineApi& api, const Options& options) {
                  path.c_str());
   }
   if (!options.quiet) {
-    for (const auto& path : session.skipped) std::printf("skipped %s (kept the existing file)\n", path.c_str());
+    for (const auto& path : session.skipped)
+      std::printf("skipped %s (kept the existing file)\n", path.c_str());
     for (const auto& path : result.written) {
       std::printf("extracted %s (%s in %s, %s)\n", path.c_str(), HumanSize(result.bytes).c_str(),
                   Seconds(result.seconds).c_str(), Speed(result.bytes, result.seconds).c_str());
@@ -125,8 +127,8 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
     inputFolder = AbsolutePath(options.directory);
     for (auto& file : files) {
       if (!file.empty() && file.front() == '/') {
-        throw CliError(ExitCode::kUsage, file + ": with -C, name the file relative to " +
-                                             options.directory);
+        throw CliError(ExitCode::kUsage,
+                       file + ": with -C, name the file relative to " + options.directory);
       }
       file = std::filesystem::path(file).lexically_normal().string();
     }
@@ -165,7 +167,7 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
   HostSession session(ShowProgress(options));
   ConfigureSession(session, options);
   const CompressResult result =
-      CompressFile(api, session, archive, shown, inputFolder, files);
+      CompressFile(api, session, archive, shown, inputFolder, files, options.operands[1]);
   if (!options.quiet) {
     std::printf("created %s: %s -> %s (%lld%%) in %s, %s\n", shown.c_str(),
                 HumanSize(result.sourceSize).c_str(), HumanSize(result.archiveSize).c_str(),

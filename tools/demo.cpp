@@ -19,12 +19,12 @@ constexpr std::size_t kSampleBytes = 4u << 20;
 // like real text, the same on every run.
 std::string SampleText(std::size_t size) {
   static constexpr const char* kWords[] = {
-      "the",     "archive", "engine",  "stream",   "window",  "block",   "code",    "length",
-      "of",      "and",     "a",       "to",       "in",      "with",    "every",   "file",
-      "reads",   "writes",  "keeps",   "finds",    "builds",  "checks",  "sends",   "holds",
-      "quick",   "careful", "small",   "large",    "empty",   "whole",   "next",    "last",
-      "header",  "trailer", "member",  "folder",   "table",   "tree",    "match",   "literal",
-      "distance", "buffer", "progress", "callback", "host",   "name",    "time",    "size"};
+      "the",      "archive", "engine",   "stream",   "window", "block",  "code",  "length",
+      "of",       "and",     "a",        "to",       "in",     "with",   "every", "file",
+      "reads",    "writes",  "keeps",    "finds",    "builds", "checks", "sends", "holds",
+      "quick",    "careful", "small",    "large",    "empty",  "whole",  "next",  "last",
+      "header",   "trailer", "member",   "folder",   "table",  "tree",   "match", "literal",
+      "distance", "buffer",  "progress", "callback", "host",   "name",   "time",  "size"};
   constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
   std::string text;
   text.reserve(size + 128);
@@ -40,7 +40,8 @@ std::string SampleText(std::size_t size) {
   while (text.size() < size) {
     std::string word = kWords[next() % kWordCount];
     if (next() % 11 == 0) word = std::to_string(next() % 4096);
-    if (sentenceStart && word[0] >= 'a' && word[0] <= 'z') word[0] = static_cast<char>(word[0] - 32);
+    if (sentenceStart && word[0] >= 'a' && word[0] <= 'z')
+      word[0] = static_cast<char>(word[0] - 32);
     sentenceStart = false;
     if (text.size() > lineStart) text += (text.size() - lineStart + word.size() > 72) ? '\n' : ' ';
     if (text.back() == '\n') lineStart = text.size();
@@ -62,11 +63,11 @@ std::string ReadWhole(const std::string& path) {
 
 std::string MakeTempFolder() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/gzarc-demo-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/gzarc-demo-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
-    throw CliError(ExitCode::kFileError, "demo: cannot make a temporary folder in " +
-                                             DirName(pattern));
+    throw CliError(ExitCode::kFileError,
+                   "demo: cannot make a temporary folder in " + DirName(pattern));
   }
   return AbsolutePath(pattern);
 }
@@ -121,7 +122,7 @@ ExitCode RunDemo(const EngineApi& api, const std::string& enginePath, const Opti
   ConfigureSession(session, options);
   session.existing = ExistingPolicy::kOverwrite;
   const CompressResult packed =
-      CompressFile(api, session, archive, archive, folder.path(), {sourceName});
+      CompressFile(api, session, archive, archive, folder.path(), {sourceName}, source);
   if (talk) {
     std::printf("  create   %s: %s -> %s (%lld%%) in %.2f s, %s\n", BaseName(archive).c_str(),
                 HumanSize(packed.sourceSize).c_str(), HumanSize(packed.archiveSize).c_str(),

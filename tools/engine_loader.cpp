@@ -78,13 +78,21 @@ std::string ChooseEnginePath(const std::string& fromOption) {
   return ExecutableDirectory() + "/libgzarc.so";
 }
 
-MaskList::MaskList(const EngineApi& api) : api_(api) { api_.InitFileMaskList(&list_); }
-MaskList::~MaskList() { api_.DoneFileMaskList(&list_); }
+MaskList::MaskList(const EngineApi& api) : api_(api) {
+  api_.InitFileMaskList(&list_);
+}
+MaskList::~MaskList() {
+  api_.DoneFileMaskList(&list_);
+}
 bool MaskList::Append(const std::string& mask) {
   return api_.AppendFileMask(mask.c_str(), &list_) != 0;
 }
 
-EntryList::EntryList(const EngineApi& api) : api_(api) { api_.InitArcFileList(&list_); }
-EntryList::~EntryList() { api_.DoneArcFileList(&list_); }
+EntryList::EntryList(const EngineApi& api) : api_(api) {
+  api_.InitArcFileList(&list_);
+}
+EntryList::~EntryList() {
+  api_.DoneArcFileList(&list_);
+}
 
 }  // namespace gzarc_cli

@@ -82,19 +82,32 @@ std::string TimeText(const DateTime& t) {
 
 std::string HostSystemName(uint32_t code) {
   switch (code) {
-    case 0: return "FAT";
-    case 2: return "HPFS";
-    case 3: return "Win32";
-    case 4: return "NTFS";
-    case 5: return "Unix";
-    case 6: return "Macintosh";
-    case 8: return "Atari";
-    case 9: return "VMS";
-    case 10: return "Amiga";
-    case 13: return "CP/M";
-    case 14: return "Z-System";
-    case 15: return "VM/CMS";
-    default: return "code " + std::to_string(code);
+    case 0:
+      return "FAT";
+    case 2:
+      return "HPFS";
+    case 3:
+      return "Win32";
+    case 4:
+      return "NTFS";
+    case 5:
+      return "Unix";
+    case 6:
+      return "Macintosh";
+    case 8:
+      return "Atari";
+    case 9:
+      return "VMS";
+    case 10:
+      return "Amiga";
+    case 13:
+      return "CP/M";
+    case 14:
+      return "Z-System";
+    case 15:
+      return "VM/CMS";
+    default:
+      return "code " + std::to_string(code);
   }
 }
 
@@ -145,11 +158,21 @@ std::string JsonString(const std::string& text) {
       continue;
     }
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char escape[8];

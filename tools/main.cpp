@@ -84,10 +84,8 @@ const std::map<std::string, std::string> kCommandHelp = {
 
 // Options each command accepts besides -q, --engine and --help.
 const std::map<std::string, std::set<std::string>> kCommandOptions = {
-    {"list", {"--json"}},
-    {"extract", {"-C", "--overwrite", "--skip-existing"}},
-    {"create", {"-C", "--force"}},
-    {"delete", {}},
+    {"list", {"--json"}},          {"extract", {"-C", "--overwrite", "--skip-existing"}},
+    {"create", {"-C", "--force"}}, {"delete", {}},
     {"demo", {"--keep"}},
 };
 

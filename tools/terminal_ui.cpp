@@ -63,8 +63,12 @@ std::string Describe(const FindData& data) {
 
 }  // namespace
 
-bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
-bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool StdinIsTerminal() {
+  return ::isatty(STDIN_FILENO) == 1;
+}
+bool StderrIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}
 
 InterruptGuard::InterruptGuard() {
   gInterrupted = 0;
@@ -75,9 +79,13 @@ InterruptGuard::InterruptGuard() {
   ::sigaction(SIGINT, &action, &gPreviousAction);
 }
 
-InterruptGuard::~InterruptGuard() { ::sigaction(SIGINT, &gPreviousAction, nullptr); }
+InterruptGuard::~InterruptGuard() {
+  ::sigaction(SIGINT, &gPreviousAction, nullptr);
+}
 
-bool Interrupted() { return gInterrupted != 0; }
+bool Interrupted() {
+  return gInterrupted != 0;
+}
 
 void ProgressBar::Begin(const std::string& label, int64_t total) {
   label_ = label;

@@ -58,8 +58,7 @@ enum class ReplaceAnswer { kYes, kNo, kAll, kNone, kQuit };
 
 // Asks on the terminal whether to replace path, showing both files' sizes
 // and dates. End of input or Ctrl-C answer quit.
-ReplaceAnswer AskReplace(const std::string& path, const FindData& existing,
-                         const FindData& member);
+ReplaceAnswer AskReplace(const std::string& path, const FindData& existing, const FindData& member);
 // A yes/no question on the terminal; anything but yes is no.
 bool AskYesNo(const std::string& question);
 
