@@ -595,6 +595,26 @@ TEST_F(Cli, ExtractPromptOnTerminal) {
   }
 }
 
+TEST_F(Cli, CreateForceAsksOnTerminal) {
+  REQUIRE_ENGINE(compresses);
+  WriteFile(Path("src.txt"), SampleText(1000));
+  WriteFile(Path("a.gz"), std::string("old archive"));
+  const auto reply = [](const std::string& text) {
+    return [text](const std::string& screen) -> std::optional<std::string> {
+      if (screen.find("replace it? [y/N]") == std::string::npos) return std::nullopt;
+      return text;
+    };
+  };
+  Outcome o = RunOnTerminal(dir_.path(), {"create", "--force", "a.gz", "src.txt"}, reply("n\n"));
+  EXPECT_EQ(o.code, 6) << o.out;
+  EXPECT_NE(o.out.find("a.gz: already exists; not replaced"), std::string::npos) << o.out;
+  EXPECT_EQ(ReadText(Path("a.gz")), "old archive");
+
+  o = RunOnTerminal(dir_.path(), {"create", "--force", "a.gz", "src.txt"}, reply("y\n"));
+  EXPECT_EQ(o.code, 0) << o.out;
+  EXPECT_EQ(ReadText(Path("a.gz")).compare(0, 2, "\x1f\x8b"), 0);
+}
+
 // ---- delete ----------------------------------------------------------------
 
 TEST_F(Cli, DeleteRemovesTheArchiveOnlyOnAMatch) {
@@ -637,7 +657,7 @@ TEST_F(Cli, InterruptCancelsCompressionAndLeavesNothing) {
 
 TEST_F(Cli, InterruptCancelsExtractionAndLeavesNothing) {
   REQUIRE_ENGINE(extracts);
-  WriteFile(Path("big.gz"), StoredGzip("big.bin", NoisyData(64u << 20), 0));
+  WriteFile(Path("big.gz"), StoredGzip("big.bin", NoisyData(32u << 20), 0));
   fs::create_directory(Path("out"));
   Child child({"extract", "big.gz", "-C", "out"}, dir_.path());
   const Outcome o = InterruptWhen(child, [&] { return !fs::is_empty(Path("out")); });
