@@ -1,23 +1,71 @@
 // The GZIP member as this engine writes it and as it reads it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
 #include "gzarc.h"
+#include "gzip/archive_scan.h"
 
 namespace gzarc {
 
 inline constexpr uint8_t kGzipId1 = 0x1F;
 inline constexpr uint8_t kGzipId2 = 0x8B;
 inline constexpr uint8_t kMethodDeflate = 8;
-inline constexpr uint8_t kFlagName = 0x08;
 inline constexpr uint8_t kOsWrittenByEngine = 14;
+
+// Header flag bits.
+inline constexpr uint8_t kFlagText = 0x01;
+inline constexpr uint8_t kFlagHeaderCrc = 0x02;
+inline constexpr uint8_t kFlagExtra = 0x04;
+inline constexpr uint8_t kFlagName = 0x08;
+inline constexpr uint8_t kFlagComment = 0x10;
+
+inline constexpr std::size_t kTrailerSize = 8;
 
 // The name stored in a new member for the one mask entry that compression
 // receives: folder, name and extension joined, a leading backslash, a drive
-// and a leading ".." removed, converted to the OEM code page. False when the
+// and a leading "..\" removed, converted to the OEM code page. False when the
 // name does not fit.
 bool BuildStoredName(const FileMaskEntry* entry, char* storedName, std::size_t capacity);
+
+// Delivers the header of an archive byte by byte through a small buffer, so
+// that a long name or comment costs no system call per byte. Counts what it
+// delivered (the header's length so far) and runs the CRC-32 over it for the
+// optional header CRC.
+struct HeaderReader {
+  int fd = -1;
+  std::array<uint8_t, 512> buffer{};
+  uint32_t fill = 0;
+  uint32_t next = 0;
+  uint32_t consumed = 0;
+  uint32_t crc = 0xFFFFFFFFu;
+};
+
+// The next header byte as 0..255, or -1 when none could be read.
+int ReadHeaderByte(HeaderReader& reader);
+// Exactly count bytes into out (may be null to skip them); false when the
+// file ends or a read fails first.
+bool ReadHeaderBytes(HeaderReader& reader, uint8_t* out, std::size_t count);
+
+// What the scan takes from a member header.
+struct MemberHeader {
+  uint8_t flags = 0;
+  uint32_t MTime = 0;
+  uint8_t hostSystem = 0;
+  uint32_t dataOffset = 0;
+  char name[kMemberNameSize] = {};  // OEM code page, as read or derived
+};
+
+// Reads the header from the start of fd. The name comes from FNAME or, when
+// absent, from DeriveMemberName of archivePath. Returns the archive status:
+// 0, 5 (short read, name too long, header CRC mismatch) or 9960 (FTEXT).
+uint16_t ReadMemberHeader(int fd, const char* archivePath, MemberHeader* header);
+
+// The name of a member without FNAME, from the archive's own name: the base
+// name, with ".tar" for the compressed-tar spellings. False when it does not
+// fit the buffer.
+bool DeriveMemberName(const char* archivePath, char* name, std::size_t capacity);
 
 }  // namespace gzarc

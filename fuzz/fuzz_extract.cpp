@@ -1,0 +1,66 @@
+// Arbitrary bytes as an archive, extracted into a scratch folder with and
+// without a file already at the target: a failure never leaves output behind
+// and never touches the existing file.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "fuzz_host.h"
+#include "gzarc.h"
+
+namespace {
+
+int32_t GZARC_CALL ReplaceAlways(void*, const FindData*, const FindData*) { return 0; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace gzarc::fuzz;
+  if (size < 1) return 0;
+  const bool withExisting = (data[0] & 1) != 0;
+  static const std::string archive = ScratchPath("extract.gz");
+  static const std::string out = ScratchPath("out");
+  MakeDir(out);
+  Clear(out);
+  // The member name is fixed by the archive path unless the header names it:
+  // use an archive without a dot so a derived name is "extract".
+  PutFile(archive, data + 1, size - 1);
+  static const uint8_t kPrecious[] = "precious bytes that must survive";
+  InitArcFile(WinPath(archive).c_str());
+  if (GetArchiveStatus() != 0) return 0;
+  SetExtractDir(out);
+  SetOkToReplaceProc(nullptr, &ReplaceAlways);
+
+  // Learn the member's target name from a listing.
+  ArcEntryList list;
+  InitArcFileList(&list);
+  FileMaskList masks;
+  InitFileMaskList(&masks);
+  BuildArcFileList(&list, &masks);
+  std::string target;
+  if (GetArchiveStatus() == 0 && list.head != nullptr) {
+    std::string name = list.head->name;
+    const auto cut = name.find_last_of("\\/:");
+    if (cut != std::string::npos) name = name.substr(cut + 1);
+    target = name.empty() ? "" : out + "/" + name;
+  }
+  DoneArcFileList(&list);
+  if (withExisting && !target.empty()) PutFile(target, kPrecious, sizeof kPrecious);
+
+  ExtractFileMaskListArc(&masks);
+  const uint16_t status = GetArchiveStatus();
+  if (status != 0 && !target.empty()) {
+    if (withExisting) {
+      const auto kept = GetFile(target);
+      if (kept.size() != sizeof kPrecious ||
+          std::memcmp(kept.data(), kPrecious, sizeof kPrecious) != 0) {
+        std::abort();
+      }
+    } else if (Exists(target)) {
+      std::abort();
+    }
+  }
+  Clear(out);
+  DoneArcFile(nullptr);
+  return 0;
+}

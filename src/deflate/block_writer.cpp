@@ -1,0 +1,258 @@
+#include "deflate/block_writer.h"
+
+#include "deflate/trees.h"
+#include "engine/engine_state.h"
+
+namespace gzarc::deflate {
+namespace {
+
+inline bool Failed() {
+  return !StatusOk();
+}
+
+// One write of the whole buffer; the buffer keeps its bytes when it fails.
+bool WriteOut(const uint8_t* data, uint32_t count) {
+  const CompressorState& c = Compressor();
+  const int32_t written = c.io.write(c.io.context, data, count);
+  if (static_cast<uint16_t>(written) != static_cast<uint16_t>(count)) {
+    SetStatus(GZARC_STATUS_WRITE_SHORT);
+    return false;
+  }
+  return true;
+}
+
+inline void PutByteInline(CompressorState& c, uint8_t byte) {
+  if (c.OutputCount + 1 > static_cast<int>(kOutputBufferSize)) {
+    FlushOutput(byte, 1);
+    return;
+  }
+  c.OutputBuffer[c.OutputCount++] = byte;
+}
+
+inline void PutWordInline(CompressorState& c, uint16_t w) {
+  if (c.OutputCount + 2 > static_cast<int>(kOutputBufferSize)) {
+    FlushOutput(w, 2);
+    return;
+  }
+  c.OutputBuffer[c.OutputCount] = static_cast<uint8_t>(w);
+  c.OutputBuffer[c.OutputCount + 1] = static_cast<uint8_t>(w >> 8);
+  c.OutputCount = static_cast<int16_t>(c.OutputCount + 2);
+}
+
+// Fields go in least significant bit first. A field that does not fit the
+// 16-bit buffer completes it; the buffer goes out and keeps the rest. Once
+// a write has failed nothing more is written.
+inline void SendBitsInline(CompressorState& c, uint32_t value, int length) {
+  if (c.BitCount > 16 - length) {
+    if (Failed()) return;
+    c.BitBuffer = static_cast<uint16_t>(c.BitBuffer | (value << c.BitCount));
+    PutWordInline(c, c.BitBuffer);
+    if (Failed()) return;
+    c.BitBuffer = static_cast<uint16_t>(value >> (16 - c.BitCount));
+    c.BitCount = static_cast<uint8_t>(c.BitCount + length - 16);
+  } else {
+    c.BitBuffer = static_cast<uint16_t>(c.BitBuffer | (value << c.BitCount));
+    c.BitCount = static_cast<uint8_t>(c.BitCount + length);
+  }
+}
+
+inline void SendCode(CompressorState& c, const TreeNode* tree, int symbol) {
+  SendBitsInline(c, tree[symbol].FreqOrCode, tree[symbol].ParentOrLength);
+}
+
+// Pads to a byte, writes the whole buffer and empties the bit buffer.
+bool AlignAndFlush(CompressorState& c) {
+  AlignOutput();
+  const bool ok = !Failed() && FlushOutput(0, 0);
+  c.BitBuffer = 0;
+  c.BitCount = 0;
+  return ok;
+}
+
+}  // namespace
+
+void PutByte(uint8_t byte) {
+  PutByteInline(Compressor(), byte);
+}
+void PutWord(uint16_t w) {
+  PutWordInline(Compressor(), w);
+}
+
+bool FlushOutput(uint16_t pending, int n) {
+  CompressorState& c = Compressor();
+  if (!WriteOut(c.OutputBuffer, static_cast<uint32_t>(c.OutputCount))) return false;
+  c.OutputBuffer[0] = static_cast<uint8_t>(pending);
+  c.OutputBuffer[1] = static_cast<uint8_t>(pending >> 8);
+  c.OutputCount = static_cast<int16_t>(n);
+  return true;
+}
+
+void SendBits(uint32_t value, int length) {
+  SendBitsInline(Compressor(), value, length);
+}
+
+void AlignOutput() {
+  CompressorState& c = Compressor();
+  if (c.BitCount > 8) {
+    PutWordInline(c, c.BitBuffer);
+  } else if (c.BitCount > 0) {
+    PutByteInline(c, static_cast<uint8_t>(c.BitBuffer));
+  }
+}
+
+bool TallySymbol(uint32_t distance, uint32_t value) {
+  CompressorState& c = Compressor();
+  c.LiteralBuffer[c.LiteralCount++] = static_cast<uint8_t>(value);
+  if (distance == 0) {
+    ++c.LiteralTree[value].FreqOrCode;
+  } else {
+    --distance;
+    ++c.LiteralTree[c.LengthCode[value] + 257].FreqOrCode;
+    ++c.DistanceTree[DistanceCodeOf(c.DistanceCode, distance)].FreqOrCode;
+    c.DistanceBuffer[c.DistanceCount++] = static_cast<uint16_t>(distance);
+    c.FlagByte = static_cast<uint8_t>(c.FlagByte | c.FlagBit);
+  }
+  c.FlagBit = static_cast<uint8_t>(c.FlagBit << 1);
+  if ((c.LiteralCount & 7) == 0) {
+    c.FlagBuffer[c.FlagCount++] = c.FlagByte;
+    c.FlagByte = 0;
+    c.FlagBit = 1;
+  }
+  return c.LiteralCount == kBlockSymbolLimit;
+}
+
+void WriteStoredBlock(const uint8_t* start, int32_t size) {
+  CompressorState& c = Compressor();
+  if (!AlignAndFlush(c)) return;
+  const uint16_t length = static_cast<uint16_t>(size);
+  PutWordInline(c, length);
+  PutWordInline(c, static_cast<uint16_t>(~length));
+  if (Failed() || !FlushOutput(0, 0)) return;
+  c.OutputCount = 0;
+  WriteOut(start, length);
+}
+
+void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCodes) {
+  CompressorState& c = Compressor();
+  unsigned distanceIndex = 0;
+  unsigned flagIndex = 0;
+  unsigned flags = 0;
+  for (unsigned i = 0; i < c.LiteralCount; ++i) {
+    if ((i & 7) == 0) flags = c.FlagBuffer[flagIndex++];
+    const unsigned v = c.LiteralBuffer[i];
+    if ((flags & 1) == 0) {
+      SendCode(c, literalCodes, static_cast<int>(v));
+    } else {
+      const unsigned k = c.LengthCode[v];
+      SendCode(c, literalCodes, static_cast<int>(k + 257));
+      if (LengthExtraBits[k] != 0) SendBitsInline(c, v - c.LengthBase[k], LengthExtraBits[k]);
+      const unsigned dist = c.DistanceBuffer[distanceIndex++];
+      const unsigned d = DistanceCodeOf(c.DistanceCode, dist);
+      SendCode(c, distanceCodes, static_cast<int>(d));
+      if (DistanceExtraBits[d] != 0) {
+        SendBitsInline(c, dist - c.DistanceBase[d], DistanceExtraBits[d]);
+      }
+    }
+    if (Failed()) return;
+    flags >>= 1;
+  }
+  SendCode(c, literalCodes, kEndOfBlock);
+}
+
+void SendCodeLengths(const TreeNode* tree, int last) {
+  CompressorState& c = Compressor();
+  const TreeNode* codes = c.CodeLengthTree;
+  int prev = -1;
+  int run = 0;
+  int next = tree[0].ParentOrLength;
+  int longest = next == 0 ? 138 : 7;
+  int shortest = next == 0 ? 3 : 4;
+
+  for (int n = 0; n <= last; ++n) {
+    const int cur = next;
+    next = tree[n + 1].ParentOrLength;
+    if (++run < longest && cur == next) continue;
+    if (run < shortest) {
+      do {
+        SendCode(c, codes, cur);
+      } while (--run != 0);
+    } else if (cur != 0) {
+      if (cur != prev) {
+        SendCode(c, codes, cur);
+        --run;
+      }
+      SendCode(c, codes, kRepeatPrevious);
+      SendBitsInline(c, static_cast<uint32_t>(run - 3), 2);
+    } else if (run <= 10) {
+      SendCode(c, codes, kRepeatZeros);
+      SendBitsInline(c, static_cast<uint32_t>(run - 3), 3);
+    } else {
+      SendCode(c, codes, kRepeatManyZeros);
+      SendBitsInline(c, static_cast<uint32_t>(run - 11), 7);
+    }
+    if (Failed()) return;
+    run = 0;
+    prev = cur;
+    if (next == 0) {
+      longest = 138;
+      shortest = 3;
+    } else if (cur == next) {
+      longest = 6;
+      shortest = 3;
+    } else {
+      longest = 7;
+      shortest = 4;
+    }
+  }
+}
+
+void SendDynamicHeader(int nlit, int ndist, int nclen) {
+  CompressorState& c = Compressor();
+  SendBitsInline(c, static_cast<uint32_t>(nlit - 257), 5);
+  SendBitsInline(c, static_cast<uint32_t>(ndist - 1), 5);
+  SendBitsInline(c, static_cast<uint32_t>(nclen - 4), 4);
+  for (int rank = 0; rank < nclen; ++rank) {
+    SendBitsInline(c, c.CodeLengthTree[CodeLengthOrder[rank]].ParentOrLength, 3);
+  }
+  if (Failed()) return;
+  SendCodeLengths(c.LiteralTree, nlit - 1);
+  if (Failed()) return;
+  SendCodeLengths(c.DistanceTree, ndist - 1);
+}
+
+void EndBlock(const uint8_t* start, int32_t size, int final) {
+  CompressorState& c = Compressor();
+  c.FlagBuffer[c.FlagCount] = c.FlagByte;
+
+  BuildHuffmanTree(c.LiteralDesc);
+  BuildHuffmanTree(c.DistanceDesc);
+  const int lastCodeLength = BuildCodeLengthTree();
+
+  // Block sizes in bytes with the 3-bit header, rounded up. Ties go to the
+  // stored form, then to the fixed codes.
+  int32_t optBytes = (c.OptimalBits + 3 + 7) >> 3;
+  const int32_t fixedBytes = (c.FixedBits + 3 + 7) >> 3;
+  if (fixedBytes <= optBytes) optBytes = fixedBytes;
+
+  if (size + 4 <= optBytes && start != nullptr) {
+    SendBitsInline(c, static_cast<uint32_t>(final), 3);
+    if (Failed()) return;
+    WriteStoredBlock(start, size);
+  } else if (fixedBytes == optBytes) {
+    SendBitsInline(c, static_cast<uint32_t>(2 + final), 3);
+    if (Failed()) return;
+    EmitBlockSymbols(c.FixedLiteralTree, c.FixedDistanceTree);
+  } else {
+    SendBitsInline(c, static_cast<uint32_t>(4 + final), 3);
+    if (Failed()) return;
+    SendDynamicHeader(c.LiteralDesc.LastUsed + 1, c.DistanceDesc.LastUsed + 1, lastCodeLength + 1);
+    if (Failed()) return;
+    EmitBlockSymbols(c.LiteralTree, c.DistanceTree);
+  }
+  if (Failed()) return;
+
+  ResetBlock();
+  if (final != 0) AlignAndFlush(c);
+}
+
+}  // namespace gzarc::deflate

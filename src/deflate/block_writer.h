@@ -1,0 +1,30 @@
+// DEFLATE block emission: the block's symbol buffers, the choice between a
+// stored, a fixed-code and a dynamic-code block, the bit writer and the
+// output buffer that goes to the archive.
+#pragma once
+
+#include <cstdint>
+
+#include "deflate/compressor_state.h"
+
+namespace gzarc::deflate {
+
+// Records a literal (distance 0, value the byte) or a match (distance
+// 1-32768, value its length minus 3). True when the block is full.
+bool TallySymbol(uint32_t distance, uint32_t value);
+// Closes the current block. start is the block's first input byte, or null
+// once that byte has left the window; size is the input it covers.
+void EndBlock(const uint8_t* start, int32_t size, int final);
+
+// The output side, exposed for tests.
+void PutByte(uint8_t c);
+void PutWord(uint16_t w);
+bool FlushOutput(uint16_t pending, int n);
+void SendBits(uint32_t value, int length);
+void AlignOutput();
+void WriteStoredBlock(const uint8_t* start, int32_t size);
+void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCodes);
+void SendDynamicHeader(int nlit, int ndist, int nclen);
+void SendCodeLengths(const TreeNode* tree, int last);
+
+}  // namespace gzarc::deflate

@@ -1,0 +1,151 @@
+// The compressor's engine-wide working state: one file at a time goes
+// through the source reader, the match finder, the tree builder and the
+// block writer, which all share the fields below.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace gzarc::deflate {
+
+// ---- Window and match search ------------------------------------------------
+
+inline constexpr uint32_t kWindowHalf = 32768;  // DEFLATE's distance limit
+inline constexpr uint32_t kWindowSize = 65536;
+inline constexpr uint32_t kMinMatch = 3;
+inline constexpr uint32_t kMaxMatch = 258;
+inline constexpr uint32_t kMinLookahead = kMaxMatch + kMinMatch + 1;   // 262
+inline constexpr uint32_t kMaxDistance = kWindowHalf - kMinLookahead;  // 32506
+inline constexpr uint32_t kTooFar = 4096;
+inline constexpr uint32_t kHashSize = 32768;
+inline constexpr uint32_t kHashMask = kHashSize - 1;
+inline constexpr uint32_t kHashShift = 5;
+inline constexpr uint32_t kSlideThreshold = kWindowHalf + kMaxDistance;  // 65274
+inline constexpr uint32_t kFirstRead = 32768;
+// A match comparison may look up to kMaxMatch - 1 bytes past the current
+// position, which can lie past the end of the window; this much zeroed,
+// readable storage follows it.
+inline constexpr uint32_t kWindowSlack = kMaxMatch + 6;
+
+// ---- Block buffers ---------------------------------------------------------
+
+inline constexpr uint32_t kOutputBufferSize = 8193;
+inline constexpr uint32_t kSymbolBufferSize = 16384;
+inline constexpr uint32_t kBlockSymbolLimit = kSymbolBufferSize - 1;  // 16383
+inline constexpr uint32_t kFlagBufferSize = kSymbolBufferSize / 8;
+
+// ---- Code trees ------------------------------------------------------------
+
+inline constexpr int kLiteralSymbols = 286;  // 0-255, end of block, 29 lengths
+inline constexpr int kDistanceSymbols = 30;
+inline constexpr int kCodeLengthSymbols = 19;
+inline constexpr int kFixedLiteralSymbols = 288;
+inline constexpr int kHeapSize = 2 * kLiteralSymbols + 1;  // 573
+inline constexpr int kLiteralTreeSize = kHeapSize;
+inline constexpr int kDistanceTreeSize = 2 * kDistanceSymbols + 1;      // 61
+inline constexpr int kCodeLengthTreeSize = 2 * kCodeLengthSymbols + 1;  // 39
+inline constexpr int kMaxCodeBits = 15;
+inline constexpr int kMaxCodeLengthBits = 7;
+inline constexpr int kLengthCodes = 29;
+inline constexpr int kEndOfBlock = 256;
+inline constexpr int kRepeatPrevious = 16;   // 3-6 copies of the previous length
+inline constexpr int kRepeatZeros = 17;      // 3-10 zero lengths
+inline constexpr int kRepeatManyZeros = 18;  // 11-138 zero lengths
+
+// One node of a code tree. While a tree is built the fields hold the
+// frequency and the parent; afterwards the bit-reversed code and its length.
+struct TreeNode {
+  uint16_t FreqOrCode;
+  uint16_t ParentOrLength;
+};
+static_assert(sizeof(TreeNode) == 4);
+
+struct TreeDesc {
+  TreeNode* Tree;
+  const TreeNode* FixedTree;
+  const uint16_t* ExtraBits;
+  int16_t FirstExtra;
+  int16_t SymbolCount;
+  int16_t LengthLimit;
+  int16_t LastUsed;
+};
+
+// Where the compressor takes its input and puts its output. Both return the
+// number of bytes moved, or -1 on failure.
+struct CompressIo {
+  int32_t (*read)(void* context, uint8_t* destination, uint32_t count);
+  int32_t (*write)(void* context, const uint8_t* source, uint32_t count);
+  void* context;
+};
+
+struct CompressorState {
+  // Files of the running compression (descriptors; -1 when none).
+  int ArchiveOutFile = -1;
+  int SourceFile = -1;
+  CompressIo io{};
+
+  // Source reader.
+  int64_t SourceSize = 0;
+  int64_t TotalRead = 0;
+  uint32_t Crc = 0;
+
+  // Match finder.
+  alignas(64) std::array<uint8_t, kWindowSize + kWindowSlack> Window{};
+  std::array<uint16_t, kHashSize> HashHead{};
+  std::array<uint16_t, kHashSize> HashPrev{};
+  uint32_t InsertHash = 0;
+  uint32_t StrStart = 0;
+  uint32_t Lookahead = 0;
+  int32_t BlockStart = 0;
+  uint32_t MatchStart = 0;
+  uint32_t PrevLength = 0;
+  bool EndOfInput = false;
+  uint32_t GoodLength = 0;
+  uint32_t MaxLazy = 0;
+  uint32_t NiceLength = 0;
+  uint32_t MaxChain = 0;
+
+  // Working buffers, obtained for each file by AllocCompressBuffers.
+  uint8_t* OutputBuffer = nullptr;
+  uint16_t* DistanceBuffer = nullptr;
+  uint8_t* LiteralBuffer = nullptr;
+  uint8_t* FlagBuffer = nullptr;
+  int16_t* Heap = nullptr;
+  TreeNode* LiteralTree = nullptr;
+  TreeNode* DistanceTree = nullptr;
+  TreeNode* FixedLiteralTree = nullptr;
+  TreeNode* FixedDistanceTree = nullptr;
+  TreeNode* CodeLengthTree = nullptr;
+  uint16_t* LengthBase = nullptr;
+  uint16_t* DistanceBase = nullptr;
+  uint8_t* LengthCode = nullptr;
+  uint8_t* DistanceCode = nullptr;
+  uint16_t* BitLengthCount = nullptr;
+  uint8_t* NodeDepth = nullptr;
+
+  // Tree construction.
+  TreeDesc LiteralDesc{};
+  TreeDesc DistanceDesc{};
+  TreeDesc CodeLengthDesc{};
+  int16_t HeapCount = 0;
+  int16_t SortedStart = 0;
+
+  // The current block.
+  uint16_t LiteralCount = 0;
+  uint16_t DistanceCount = 0;
+  uint16_t FlagCount = 0;
+  uint8_t FlagByte = 0;
+  uint8_t FlagBit = 1;
+  int32_t OptimalBits = 0;
+  int32_t FixedBits = 0;
+
+  // Bit writer and output buffer.
+  uint16_t BitBuffer = 0;
+  uint8_t BitCount = 0;
+  int16_t OutputCount = 0;
+};
+
+CompressorState& Compressor();
+
+}  // namespace gzarc::deflate

@@ -1,0 +1,47 @@
+// Huffman code construction for the compressor: the block's frequency
+// counts, length-limited codes built from them, the fixed codes, and the
+// tables that map match lengths and distances to their codes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "deflate/compressor_state.h"
+
+namespace gzarc::deflate {
+
+inline constexpr std::array<uint16_t, kLengthCodes> LengthExtraBits = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+inline constexpr std::array<uint16_t, kDistanceSymbols> DistanceExtraBits = {
+    0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+inline constexpr std::array<uint16_t, kCodeLengthSymbols> CodeLengthExtraBits = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
+inline constexpr std::array<uint8_t, kCodeLengthSymbols> CodeLengthOrder = {
+    16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// Once per file, after the buffers are obtained: descriptors, length and
+// distance tables, fixed trees; ends with ResetBlock.
+void InitTrees();
+// Empties the frequencies, the estimates and the block counters.
+void ResetBlock();
+// Builds the code of one tree from its frequencies and adds the block's
+// cost to OptimalBits and FixedBits.
+void BuildHuffmanTree(TreeDesc& desc);
+// Builds the code-length code for the two trees just built; returns the
+// position in CodeLengthOrder of the last code length to send (3-18).
+int BuildCodeLengthTree();
+
+// Internal steps, exposed for tests.
+void SiftDown(const TreeNode* tree, int k);
+void AssignBitLengths(TreeDesc& desc);
+void AssignCodes(TreeNode* tree, int last);
+void CountCodeLengthRuns(TreeNode* tree, int last);
+uint16_t ReverseBits(uint32_t code, int length);
+
+// The distance code of a distance minus one (0-32767).
+inline uint8_t DistanceCodeOf(const uint8_t* distanceCode, uint32_t distance) {
+  return distance < 256 ? distanceCode[distance] : distanceCode[256 + (distance >> 7)];
+}
+
+}  // namespace gzarc::deflate

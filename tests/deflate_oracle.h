@@ -1,0 +1,52 @@
+// The machine's zlib as an independent reference: raw DEFLATE with the
+// same search parameters as the engine, and a raw inflater for round trips.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#if defined(GZARC_HAVE_ZLIB)
+#include <zlib.h>
+
+namespace gzarc::test {
+
+inline std::vector<uint8_t> ReferenceDeflate(const std::vector<uint8_t>& input) {
+  z_stream s{};
+  if (deflateInit2(&s, 4, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+  deflateTune(&s, 4, 4, 258, 16);
+  std::vector<uint8_t> out(deflateBound(&s, input.size()) + 64);
+  s.next_in = const_cast<Bytef*>(input.data());
+  s.avail_in = static_cast<uInt>(input.size());
+  s.next_out = out.data();
+  s.avail_out = static_cast<uInt>(out.size());
+  const int result = ::deflate(&s, Z_FINISH);
+  out.resize(result == Z_STREAM_END ? s.total_out : 0);
+  deflateEnd(&s);
+  return out;
+}
+
+// The decoded bytes; ok is false when the stream is not one complete,
+// valid raw DEFLATE stream.
+inline std::vector<uint8_t> ReferenceInflate(const std::vector<uint8_t>& stream, bool* ok) {
+  z_stream s{};
+  *ok = false;
+  if (inflateInit2(&s, -15) != Z_OK) return {};
+  std::vector<uint8_t> out;
+  std::vector<uint8_t> chunk(1 << 16);
+  s.next_in = const_cast<Bytef*>(stream.data());
+  s.avail_in = static_cast<uInt>(stream.size());
+  int result = Z_OK;
+  while (result == Z_OK) {
+    s.next_out = chunk.data();
+    s.avail_out = static_cast<uInt>(chunk.size());
+    result = inflate(&s, Z_NO_FLUSH);
+    out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - s.avail_out));
+    if (result == Z_BUF_ERROR && s.avail_in == 0) break;
+  }
+  *ok = result == Z_STREAM_END && s.avail_in == 0;
+  inflateEnd(&s);
+  return out;
+}
+
+}  // namespace gzarc::test
+#endif
