@@ -629,6 +629,20 @@ TEST_F(Cli, DeleteRemovesTheArchiveOnlyOnAMatch) {
   EXPECT_FALSE(FileExists(Path("d.gz")));
   o = Run({"delete", "d.gz"});
   EXPECT_EQ(o.code, 1);
+
+  // The engine does not check that the removal worked; the host does.
+  if (::geteuid() != 0) {
+    fs::create_directory(Path("locked"));
+    WriteFile(Path("locked/d.gz"), StoredGzip("d.txt", "stays", 0));
+    fs::permissions(Path("locked"), fs::perms::owner_write, fs::perm_options::remove);
+    o = Run({"delete", "locked/d.gz"});
+    fs::permissions(Path("locked"), fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(o.code, 1);
+    EXPECT_NE(o.err.find("gzarc: locked/d.gz: the archive file could not be removed"),
+              std::string::npos)
+        << o.err;
+    EXPECT_TRUE(FileExists(Path("locked/d.gz")));
+  }
 }
 
 // ---- Ctrl-C ----------------------------------------------------------------

@@ -25,7 +25,7 @@ constexpr const char* kUsage =
     "  demo [--keep]                           a round trip on generated text\n"
     "\n"
     "Options:\n"
-    "  -q, --quiet      print nothing but errors\n"
+    "  -q, --quiet      no progress bar and no summaries, only errors\n"
     "  --engine PATH    the engine library to load (also $GZARC_ENGINE);\n"
     "                   default: libgzarc.so beside this program\n"
     "  -h, --help       this help; 'gzarc COMMAND --help' for one command\n"
