@@ -185,11 +185,17 @@ Outcome RunOnTerminal(const std::string& cwd, const std::vector<std::string>& ar
 // ---- Archives made without the engine ------------------------------------
 
 uint32_t Crc32(const std::string& data) {
+  static const auto table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+      t[i] = c;
+    }
+    return t;
+  }();
   uint32_t crc = 0xFFFFFFFFu;
-  for (const unsigned char c : data) {
-    crc ^= c;
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
+  for (const unsigned char c : data) crc = table[(crc ^ c) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 
@@ -498,6 +504,7 @@ TEST_F(Cli, CreateStatusMessagesLeaveNoArchive) {
        "gzarc: f.gz: holds one file; name exactly one"},
       {{"create", "f.gz", "nothere.txt"}, 1, "gzarc: nothere.txt: cannot open (No such file"},
       {{"create", "nofolder/f.gz", "one.txt"}, 1, "gzarc: nofolder/f.gz: cannot create"},
+      {{"create", "-C", ".", "f.gz", "folder/"}, 7, "gzarc: f.gz: nothing to compress"},
   };
   for (const auto& [args, code, message] : cases) {
     const Outcome o = Run(args);
@@ -566,6 +573,15 @@ TEST_F(Cli, ExtractCorruptDataLeavesNoFile) {
   EXPECT_NE(o.err.find("gzarc: bad.gz: data is corrupt (CRC or DEFLATE error)"), std::string::npos)
       << o.err;
   EXPECT_FALSE(FileExists(Path("out/bad.txt")));
+
+  // Sound DEFLATE data under a wrong CRC-32 is no better.
+  std::string wrongCrc = StoredGzip("crc.txt", SampleText(5000), 0);
+  wrongCrc[wrongCrc.size() - 8] ^= 1;
+  WriteFile(Path("crc.gz"), wrongCrc);
+  o = Run({"extract", "crc.gz", "-C", "out"});
+  EXPECT_EQ(o.code, 4) << o.err;
+  EXPECT_NE(o.err.find("gzarc: crc.gz: data is corrupt"), std::string::npos) << o.err;
+  EXPECT_FALSE(FileExists(Path("out/crc.txt")));
 }
 
 TEST_F(Cli, ExtractPromptOnTerminal) {
