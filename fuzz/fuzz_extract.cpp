@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string name = list.head->name;
     const auto cut = name.find_last_of("\\/:");
     if (cut != std::string::npos) name = name.substr(cut + 1);
-    target = name.empty() ? "" : out + "/" + name;
+    // "." and ".." name the folder itself: there is no file to watch.
+    target = name.empty() || name == "." || name == ".." ? "" : out + "/" + name;
   }
   DoneArcFileList(&list);
   if (withExisting && !target.empty()) PutFile(target, kPrecious, sizeof kPrecious);

@@ -254,6 +254,7 @@ TEST_F(EngineStateTest, InitArcFileChecksMagicAndRefusesSafely) {
   AppendFileMask(dir.Win("good.gz").c_str(), &masks);
   CompressFileMaskListArc(&masks);
   DoneFileMaskList(&masks);
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_NOT_NEW);
   EXPECT_EQ(gzarc::test::ReadFile(dir.Native("good.gz")), kGzipBytes);
 }
 

@@ -1,15 +1,211 @@
 // Extraction and deletion drivers.
+//
+// A member is never decoded into its target directly: it goes to a new file
+// beside the target, which replaces the target only once the member has
+// decoded completely and matched its trailer. A failure removes that file
+// alone, so a file that existed before stays as it was.
+#include "inflate/extraction.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/callbacks.h"
 #include "engine/engine_state.h"
+#include "inflate/inflate.h"
+#include "paths/output_paths.h"
+#include "paths/strings.h"
+#include "platform/platform.h"
+
+namespace gzarc {
+namespace {
+
+namespace pf = platform;
+
+// The opener of the folder walk: the target must be one that could be
+// opened for writing, as it would be if written in place; the bytes then go
+// to a new file beside it.
+struct TempOutput {
+  char path[pf::kTempPathCapacity];
+};
+
+int OpenBesideTarget(const char* target, void* context) {
+  auto* temp = static_cast<TempOutput*>(context);
+  if (pf::PathAccessible(target)) {
+    const int fd = pf::OpenFile(target, pf::kOpenReadWrite | pf::kOpenBinary);
+    if (fd == pf::kNoFile) return pf::kNoFile;
+    pf::CloseFile(fd);
+  }
+  return pf::CreateTempFileBeside(target, temp->path, sizeof temp->path);
+}
+
+// The member's time as a Windows UTC file time, by way of local time; a time
+// the local-time conversion rejects is reported as zero.
+FindFileTime MemberFileTime(uint32_t mtime) {
+  FindFileTime utc{};
+  pf::LocalTimeFields local{};
+  if (!pf::LocalTime(static_cast<int32_t>(mtime), &local)) return utc;
+  const pf::SystemTime system{
+      static_cast<uint16_t>(local.year),    static_cast<uint16_t>(local.month),
+      static_cast<uint16_t>(local.weekday), static_cast<uint16_t>(local.day),
+      static_cast<uint16_t>(local.hour),    static_cast<uint16_t>(local.minute),
+      static_cast<uint16_t>(local.second),  0};
+  FindFileTime localFileTime{};
+  if (!pf::SystemTimeToFileTime(system, &localFileTime) ||
+      !pf::LocalFileTimeToFileTime(localFileTime, &utc)) {
+    return FindFileTime{};
+  }
+  return utc;
+}
+
+void CloseArchive() {
+  EngineState& e = Engine();
+  if (e.ArchiveFile != pf::kNoFile) pf::CloseFile(e.ArchiveFile);
+  e.ArchiveFile = pf::kNoFile;
+}
+
+// Decodes one member into a file beside outputPath and puts it in place.
+// False when the extraction must stop.
+bool ExtractMember(const MemberInfo& member, const char* outputPath) {
+  EngineState& e = Engine();
+  if (pf::SeekFile(e.ArchiveFile, member.DataOffset, pf::kSeekSet) < 0) {
+    SetStatus(GZARC_STATUS_FILE_ERROR);
+    return false;
+  }
+  TempOutput temp{};
+  int handle = pf::kNoFile;
+  CreateOutputFileWith(&handle, outputPath, OpenBesideTarget, &temp);
+  if (!StatusOk()) return false;
+
+  DecoderState& d = Decoder();
+  d.outputFile = handle;
+  d.io = FileIo();
+  const MemberCheck check{member.Crc32, member.UnpackedSize};
+  StartMember(member.PackedSize, member.UnpackedSize, &check);
+  CallSignalProc(static_cast<int32_t>(member.UnpackedSize), 2);
+  DecodeMember();
+  pf::CloseFile(handle);
+  d.outputFile = pf::kNoFile;
+
+  if (StatusOk() && pf::ReplaceFile(temp.path, outputPath) != 0) {
+    SetStatus(GZARC_STATUS_FILE_ERROR);
+  }
+  if (!StatusOk()) {
+    pf::RemoveFile(temp.path);
+    return false;
+  }
+  pf::SetFileTimes(outputPath, member.MTime, member.MTime);
+  pf::SetFileAttributesA(outputPath, pf::kAttributeArchive);
+  return true;
+}
+
+}  // namespace
+
+bool BuildOutputPath(const char* name, char* outputPath) {
+  char component[kOutputPathSize] = {};
+  const std::size_t nameLength = BoundedLength(name, kOutputPathSize - 1);
+  std::copy_n(name, nameLength, component);
+  std::replace(component, component + nameLength, '/', '\\');
+  FileNamePart(component, component);
+
+  // The relative path shortens the name by its own length and a separator,
+  // without comparing the characters.
+  const char* tail = component;
+  const std::size_t relative = BoundedLength(Engine().RelativePath, kRelativePathSize);
+  const std::size_t componentLength = std::strlen(component);
+  if (relative != 0 && componentLength > relative) tail += relative + 1;
+
+  const char* dir = Engine().ExtractDir;
+  const std::size_t dirLength = BoundedLength(dir, kExtractDirSize);
+  const std::size_t tailLength = std::strlen(tail);
+  outputPath[0] = '\0';
+  if (dirLength + tailLength >= kOutputPathSize) return false;
+  std::memcpy(outputPath, dir, dirLength);
+  std::memcpy(outputPath + dirLength, tail, tailLength + 1);
+  return true;
+}
+
+int32_t ReplaceCheck(const MemberInfo* member, const char* outputPath) {
+  FindData existing{};
+  if (!pf::FindFirstFileA(outputPath, &existing)) return 0;
+  if (!HasReplaceProc()) return 0;
+
+  FindData record{};
+  record.attributes = member->Attributes;
+  record.creationTime = record.lastAccessTime = record.lastWriteTime =
+      MemberFileTime(member->MTime);
+  record.sizeHigh = 0;
+  record.sizeLow = member->UnpackedSize;
+  std::copy_n(member->Name, BoundedLength(member->Name, kMemberNameSize - 1), record.fileName);
+
+  const int32_t answer = CallReplaceProc(&existing, &record);
+  if (answer == 0) ResetFileAttributes(outputPath);
+  return answer;
+}
+
+void ExtractMembers(const MemberInfoList* list) {
+  EngineState& e = Engine();
+  e.ArchiveFile = pf::OpenFile(e.ArchivePath, pf::kOpenReadOnly | pf::kOpenBinary);
+  if (e.ArchiveFile == pf::kNoFile) {
+    SetStatus(GZARC_STATUS_FILE_ERROR);
+    return;
+  }
+  for (const MemberInfo* member = list->head; member != nullptr; member = member->Next) {
+    char outputPath[kOutputPathSize];
+    const bool pathFits = BuildOutputPath(member->Name, outputPath);
+    char from[kMemberNameSize + 1] = "\\";
+    std::copy_n(member->Name, BoundedLength(member->Name, kMemberNameSize - 1), from + 1);
+    CallFileNameProc(from, outputPath);
+    if (!pathFits) {
+      SetStatus(GZARC_STATUS_FILE_ERROR);
+      break;
+    }
+    const int32_t answer = ReplaceCheck(member, outputPath);
+    if (answer == 1) continue;
+    if (answer == 2) {
+      SetStatus(GZARC_STATUS_CANCELLED);
+      continue;
+    }
+    if (!StatusOk()) continue;
+    if (!ExtractMember(*member, outputPath)) break;
+  }
+  CloseArchive();
+}
+
+void RunExtraction(const FileMaskList* masks) {
+  SetStatus(GZARC_STATUS_OK);
+  MemberInfoList list{};
+  ScanArchive(masks, &list);
+  DecoderState& d = Decoder();
+  if (!AllocBlock(&d.InputBuffer, kInputBufferSize)) {
+    SetStatus(GZARC_STATUS_NO_MEMORY);
+    FreeMemberList(&list);
+    return;
+  }
+  if (StatusOk()) ExtractMembers(&list);
+  FreeBlock(&d.InputBuffer);
+  FreeMemberList(&list);
+}
+
+void DeleteMember(const FileMaskList* masks) {
+  SetStatus(GZARC_STATUS_OK);
+  MemberInfoList list{};
+  ScanArchive(masks, &list);
+  if (StatusOk()) pf::RemoveFile(Engine().ArchivePath);
+  FreeMemberList(&list);
+}
+
+}  // namespace gzarc
 
 extern "C" {
 
-// TODO(extraction): scan, decode and write the member.
-GZARC_API void GZARC_CALL ExtractFileMaskListArc(const FileMaskList*) {
+GZARC_API void GZARC_CALL ExtractFileMaskListArc(const FileMaskList* masks) {
   gzarc::SetStatus(GZARC_STATUS_OK);
+  gzarc::RunExtraction(masks);
 }
-// TODO(extraction): remove the archive when its member matches.
-GZARC_API void GZARC_CALL DeleteFileMaskListArc(const FileMaskList*) {
+
+GZARC_API void GZARC_CALL DeleteFileMaskListArc(const FileMaskList* masks) {
   gzarc::SetStatus(GZARC_STATUS_OK);
+  gzarc::DeleteMember(masks);
 }
 
 }  // extern "C"

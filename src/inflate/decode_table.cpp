@@ -1,0 +1,176 @@
+// Building the decoder's lookup tables. All working storage of a build (the
+// length counts, the symbols sorted by length and the stack of open tables)
+// lives on the stack of BuildDecodeTable; the tables themselves are heap
+// blocks owned by the caller until FreeDecodeTable.
+#include "inflate/decode_table.h"
+
+#include <algorithm>
+#include <array>
+
+#include "platform/platform.h"
+
+namespace gzarc {
+namespace {
+
+constexpr unsigned kMaxSymbols = 288;
+
+DecodeEntry InvalidEntry(unsigned bits) {
+  DecodeEntry entry;
+  entry.op = kOpInvalid;
+  entry.bits = static_cast<uint8_t>(bits);
+  entry.value = 0;
+  return entry;
+}
+
+// One block of 2^bits + 1 entries, the link entry cleared and every proper
+// entry invalid until a code claims it.
+DecodeEntry* AllocateTable(unsigned bits) {
+  const std::size_t size = (std::size_t{1} << bits) + 1;
+  auto* block = static_cast<DecodeEntry*>(platform::AllocateMemory(size * sizeof(DecodeEntry)));
+  if (block == nullptr) return nullptr;
+  block[0].op = 0;
+  block[0].bits = 0;
+  block[0].table = nullptr;
+  std::fill(block + 1, block + size, InvalidEntry(0));
+  return block;
+}
+
+}  // namespace
+
+int BuildDecodeTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
+                     const uint8_t* extra, const DecodeEntry** root, unsigned* rootBits) {
+  *root = nullptr;
+  if (n > kMaxSymbols) return kCodeOversubscribed;
+  // The end-of-block code must end at a table's last index bit, so that the
+  // decoder never asks for bits beyond it.
+  const unsigned eobLength = n > 256 ? lengths[256] : kMaxCodeLength;
+
+  std::array<unsigned, kMaxCodeLength + 1> count{};
+  for (unsigned t = 0; t < n; ++t) {
+    if (lengths[t] > kMaxCodeLength) return kCodeOversubscribed;
+    ++count[lengths[t]];
+  }
+  if (count[0] == n) {
+    *rootBits = 0;
+    return kCodeComplete;
+  }
+  unsigned kmin = 1;
+  while (count[kmin] == 0) ++kmin;
+  unsigned g = kMaxCodeLength;
+  while (count[g] == 0) --g;
+  const unsigned m = std::min(std::max(*rootBits, kmin), g);
+
+  // Room left at each length; what remains at the longest length is filled
+  // with codes that have no symbol.
+  int y = 1 << kmin;
+  for (unsigned j = kmin; j < g; ++j) {
+    y -= static_cast<int>(count[j]);
+    if (y < 0) return kCodeOversubscribed;
+    y <<= 1;
+  }
+  y -= static_cast<int>(count[g]);
+  if (y < 0) return kCodeOversubscribed;
+  count[g] += static_cast<unsigned>(y);
+
+  std::array<unsigned, kMaxCodeLength + 2> offset{};
+  for (unsigned j = 1; j <= kMaxCodeLength; ++j) offset[j + 1] = offset[j] + count[j];
+  std::array<uint16_t, kMaxSymbols> symbols{};
+  unsigned symbolCount = 0;
+  for (unsigned t = 0; t < n; ++t) {
+    if (lengths[t] != 0) {
+      symbols[offset[lengths[t]]++] = static_cast<uint16_t>(t);
+      ++symbolCount;
+    }
+  }
+
+  // The stack of open tables: per level its entries, index bits and the low
+  // code bits that lead to it.
+  std::array<DecodeEntry*, kMaxCodeLength + 1> tables{};
+  std::array<unsigned, kMaxCodeLength + 1> indexBits{};
+  std::array<unsigned, kMaxCodeLength + 1> pattern{};
+  int h = -1;
+  unsigned w = 0;     // index bits decoded before table h
+  unsigned i = 0;     // the current code, bit-reversed
+  unsigned next = 0;  // next symbol in length order
+  const DecodeEntry** chain = root;
+
+  for (unsigned k = kmin; k <= g; ++k) {
+    unsigned a = count[k];
+    while (a-- > 0) {
+      while (k > w + (h < 0 ? 0 : indexBits[h])) {
+        if (h >= 0) w += indexBits[h];
+        ++h;
+        const unsigned z = std::min(g - w, m);
+        unsigned j = k - w;
+        unsigned f = 1u << j;
+        if (f > a + 1 && j < z) {
+          f -= a + 1;
+          while (++j < z) {
+            f <<= 1;
+            if (f <= count[w + j]) break;
+            f -= count[w + j];
+          }
+        }
+        if (w + j > eobLength && w < eobLength) j = eobLength - w;
+
+        DecodeEntry* block = AllocateTable(j);
+        if (block == nullptr) {
+          FreeDecodeTable(*root);
+          *root = nullptr;
+          return kCodeNoMemory;
+        }
+        *chain = block + 1;
+        chain = &block[0].table;
+        tables[h] = block + 1;
+        indexBits[h] = j;
+        pattern[h] = i & ((1u << w) - 1);
+        if (h > 0) {
+          DecodeEntry link;
+          link.op = static_cast<uint8_t>(kOpLiteral + j);
+          link.bits = static_cast<uint8_t>(indexBits[h - 1]);
+          link.table = block + 1;
+          tables[h - 1][pattern[h] >> (w - indexBits[h - 1])] = link;
+        }
+      }
+
+      DecodeEntry entry = InvalidEntry(k - w);
+      if (next < symbolCount) {
+        const unsigned symbol = symbols[next++];
+        if (symbol < s) {
+          entry.op = symbol < 256 ? kOpLiteral : kOpEndOfBlock;
+          entry.value = static_cast<uint16_t>(symbol);
+        } else {
+          entry.op = extra[symbol - s];
+          entry.value = base[symbol - s];
+        }
+      }
+      DecodeEntry* table = tables[h];
+      const unsigned size = 1u << indexBits[h];
+      for (unsigned t = i >> w; t < size; t += 1u << (k - w)) table[t] = entry;
+
+      unsigned bit = 1u << (k - 1);
+      while (i & bit) {
+        i ^= bit;
+        bit >>= 1;
+      }
+      i ^= bit;
+      while ((i & ((1u << w) - 1)) != pattern[h]) {
+        --h;
+        w -= indexBits[h];
+      }
+    }
+  }
+
+  *rootBits = indexBits[0];
+  return y != 0 && g != 1 ? kCodeIncomplete : kCodeComplete;
+}
+
+void FreeDecodeTable(const DecodeEntry* root) {
+  while (root != nullptr) {
+    DecodeEntry* block = const_cast<DecodeEntry*>(root - 1);
+    root = block->table;
+    platform::FreeMemory(block);
+  }
+}
+
+}  // namespace gzarc

@@ -1,0 +1,53 @@
+// Multi-level lookup tables for decoding canonical Huffman codes.
+//
+// A table of j index bits is indexed by the low j bits of the decoder's bit
+// accumulator (codes are stored bit-reversed). Codes longer than the root
+// table reach a sub-table through a link entry. Every table of one code is a
+// separately allocated block of 2^j + 1 entries: the leading entry links to
+// the next block of the same code, so that one walk from the root releases
+// them all. A table is referred to by its first proper entry.
+#pragma once
+
+#include <cstdint>
+
+namespace gzarc {
+
+struct DecodeEntry {
+  // 0..13: base length or distance with that many extra bits; 15: end of
+  // block; 16: literal; 17..32: link to a sub-table of op - 16 index bits;
+  // 99: invalid code.
+  uint8_t op;
+  // A code: the bits it takes within this table's index. A link: the index
+  // bits of the table holding the link (to be dropped before the sub-table).
+  uint8_t bits;
+  union {
+    uint16_t value;            // op 0..16
+    const DecodeEntry* table;  // op 17..32; the leading entry: next block
+  };
+};
+
+inline constexpr uint8_t kOpEndOfBlock = 15;
+inline constexpr uint8_t kOpLiteral = 16;
+inline constexpr uint8_t kOpInvalid = 99;
+inline constexpr unsigned kMaxCodeLength = 16;
+
+enum BuildResult : int {
+  kCodeComplete = 0,
+  kCodeIncomplete = 1,      // tables built; the free patterns decode as op 99
+  kCodeOversubscribed = 2,  // no tables
+  kCodeNoMemory = 3,        // no tables
+};
+
+// Builds the tables of a code of n symbols (n <= 288) from their lengths
+// (0..16). Symbols below s are literals (below 256) or the end-of-block
+// symbol (256); symbol t >= s decodes to base[t - s] with extra[t - s] extra
+// bits. rootBits goes in as the root index bits wanted and comes out as the
+// bits the root table really has; a code with no lengths at all yields no
+// table, root bits 0 and result 0.
+int BuildDecodeTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
+                     const uint8_t* extra, const DecodeEntry** root, unsigned* rootBits);
+
+// Releases every table of a code; accepts nullptr.
+void FreeDecodeTable(const DecodeEntry* root);
+
+}  // namespace gzarc

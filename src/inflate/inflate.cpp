@@ -1,0 +1,390 @@
+// The block decoders of DEFLATE: stored, fixed-code and dynamic-code blocks,
+// and the loop that decodes literal/length and distance codes into the
+// window. The bit accumulator is read least-significant bit first.
+#include "inflate/inflate.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "engine/engine_state.h"
+
+namespace gzarc {
+namespace {
+
+constexpr std::array<uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+// Length symbols 257..287; 286 and 287 decode as invalid codes.
+constexpr std::array<uint16_t, 31> kDecodeLengthBase = {
+    3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
+    35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
+constexpr std::array<uint8_t, 31> kDecodeLengthExtra = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
+constexpr std::array<uint16_t, 30> kDecodeDistanceBase = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::array<uint8_t, 30> kDecodeDistanceExtra = {0, 0, 0,  0,  1,  1,  2,  2,  3,  3,
+                                                          4, 4, 5,  5,  6,  6,  7,  7,  8,  8,
+                                                          9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+constexpr std::array<uint32_t, 17> kBitMask = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F,
+                                               0x003F, 0x007F, 0x00FF, 0x01FF, 0x03FF, 0x07FF,
+                                               0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
+
+constexpr unsigned kLiteralLookupBits = 9;
+constexpr unsigned kDistanceLookupBits = 6;
+constexpr unsigned kMaxLengths = 286 + 30;
+
+// Stands in for the table of a code whose lengths are all zero: with 0 root
+// bits every lookup lands on this one invalid entry.
+const DecodeEntry kMissingTable[1] = {{kOpInvalid, 0, {0}}};
+
+// A valid stream peeks at most two bytes past its end (the root lookup of
+// its last code); beyond a few, the stream is certainly truncated.
+constexpr uint32_t kOverrunLimit = 4;
+
+enum BlockResult : int { kBlockOk = 0, kBlockInvalid = 1, kBlockBadType = 2, kBlockNoMemory = 3 };
+
+// Ensures n bits in the accumulator; false once the input ran out for good.
+inline bool Ensure(DecoderState& d, uint32_t& bits, uint32_t& count, unsigned n) {
+  while (count < n) {
+    int v;
+    if (d.inputPos <= d.inputLen) {
+      v = d.InputBuffer[d.inputPos - 1];
+      ++d.inputPos;
+    } else {
+      v = FillInput();
+      if (v < 0 && d.overrunBytes > kOverrunLimit) return false;
+    }
+    bits |= static_cast<uint32_t>(v) << count;
+    count += 8;
+  }
+  return true;
+}
+
+inline void Drop(uint32_t& bits, uint32_t& count, unsigned n) {
+  bits >>= n;
+  count -= n;
+}
+
+// Reads n bits from the stored bit state into value.
+bool TakeBits(DecoderState& d, unsigned n, uint32_t* value) {
+  if (!Ensure(d, d.inBits, d.inBitCount, n)) return false;
+  *value = d.inBits & kBitMask[n];
+  Drop(d.inBits, d.inBitCount, n);
+  return true;
+}
+
+inline void PutByte(DecoderState& d, uint32_t& pos, uint8_t byte) {
+  d.DecodeWindow[pos++] = byte;
+  if (pos == kWindowSize) {
+    FlushWindow(kWindowSize);
+    pos = 0;
+    d.windowWrapped = true;
+  }
+}
+
+// Walks from a root entry through its sub-tables to the entry of one code
+// and drops the code's bits; nullptr for an invalid code or lack of input.
+inline const DecodeEntry* DecodeSymbol(DecoderState& d, uint32_t& bits, uint32_t& count,
+                                       const DecodeEntry* table, unsigned rootBits) {
+  if (!Ensure(d, bits, count, rootBits)) return nullptr;
+  const DecodeEntry* e = table + (bits & kBitMask[rootBits]);
+  while (e->op > kOpLiteral) {
+    if (e->op == kOpInvalid) return nullptr;
+    Drop(bits, count, e->bits);
+    const unsigned subBits = e->op - kOpLiteral;
+    if (!Ensure(d, bits, count, subBits)) return nullptr;
+    e = e->table + (bits & kBitMask[subBits]);
+  }
+  Drop(bits, count, e->bits);
+  return e;
+}
+
+}  // namespace
+
+int InflateStream() {
+  DecoderState& d = Decoder();
+  d.inBits = d.inBitCount = d.windowPos = 0;
+  d.windowWrapped = false;
+  bool last = false;
+  do {
+    const int result = InflateBlock(&last);
+    if (result != kBlockOk) {
+      // A failed read explains the damage better than the damage itself.
+      if (!d.inputFailed) SetStatus(GZARC_STATUS_BAD_DATA);
+      return result;
+    }
+  } while (!last);
+  // The bytes read past the end must still sit unconsumed in the
+  // accumulator; otherwise the stream was cut short.
+  if (d.overrunBytes * 8 > d.inBitCount) {
+    if (!d.inputFailed) SetStatus(GZARC_STATUS_BAD_DATA);
+    return kBlockInvalid;
+  }
+  FlushWindow(d.windowPos);
+  return kBlockOk;
+}
+
+int InflateBlock(bool* last) {
+  DecoderState& d = Decoder();
+  uint32_t flag = 0;
+  uint32_t type = 0;
+  if (!TakeBits(d, 1, &flag) || !TakeBits(d, 2, &type)) return kBlockInvalid;
+  *last = flag != 0;
+  int result;
+  switch (type) {
+    case 0:
+      result = InflateStored();
+      break;
+    case 1:
+      result = InflateFixed();
+      break;
+    case 2:
+      result = InflateDynamic();
+      break;
+    default:
+      return kBlockBadType;
+  }
+  // A cancel during the block lets it finish, then ends the stream.
+  if (Status() == GZARC_STATUS_CANCELLED) *last = true;
+  return result;
+}
+
+int InflateStored() {
+  DecoderState& d = Decoder();
+  Drop(d.inBits, d.inBitCount, d.inBitCount & 7);
+  uint32_t length = 0;
+  uint32_t complement = 0;
+  if (!TakeBits(d, 16, &length) || !TakeBits(d, 16, &complement)) return kBlockInvalid;
+  if (length != (~complement & 0xFFFF)) return kBlockInvalid;
+
+  uint32_t pos = d.windowPos;
+  // Whole bytes still in the accumulator come first, then the input buffer
+  // is copied in runs.
+  while (length > 0 && d.inBitCount >= 8) {
+    PutByte(d, pos, static_cast<uint8_t>(d.inBits));
+    Drop(d.inBits, d.inBitCount, 8);
+    --length;
+  }
+  while (length > 0) {
+    if (d.inputPos > d.inputLen) {
+      const int v = FillInput();
+      if (v < 0) {
+        d.windowPos = pos;
+        return kBlockInvalid;
+      }
+      PutByte(d, pos, static_cast<uint8_t>(v));
+      --length;
+      continue;
+    }
+    const uint32_t available = static_cast<uint32_t>(d.inputLen - d.inputPos + 1);
+    const uint32_t run = std::min({length, available, kWindowSize - pos});
+    std::memcpy(d.DecodeWindow.data() + pos, d.InputBuffer + d.inputPos - 1, run);
+    d.inputPos = static_cast<int16_t>(d.inputPos + run);
+    length -= run;
+    pos += run;
+    if (pos == kWindowSize) {
+      FlushWindow(kWindowSize);
+      pos = 0;
+      d.windowWrapped = true;
+    }
+  }
+  d.windowPos = pos;
+  return kBlockOk;
+}
+
+int InflateFixed() {
+  DecoderState& d = Decoder();
+  if (d.fixedLiteral == nullptr) {
+    std::array<uint8_t, 288> lengths{};
+    std::fill(lengths.begin(), lengths.begin() + 144, 8);
+    std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
+    std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
+    std::fill(lengths.begin() + 280, lengths.end(), 8);
+    unsigned literalBits = 7;
+    const DecodeEntry* literal = nullptr;
+    int result = BuildDecodeTable(lengths.data(), 288, 257, kDecodeLengthBase.data(),
+                                  kDecodeLengthExtra.data(), &literal, &literalBits);
+    if (result != kCodeComplete) {
+      FreeDecodeTable(literal);
+      return result;
+    }
+    std::fill(lengths.begin(), lengths.begin() + 30, 5);
+    unsigned distanceBits = 5;
+    const DecodeEntry* distance = nullptr;
+    result = BuildDecodeTable(lengths.data(), 30, 0, kDecodeDistanceBase.data(),
+                              kDecodeDistanceExtra.data(), &distance, &distanceBits);
+    if (result > kCodeIncomplete) {
+      FreeDecodeTable(literal);
+      return result;
+    }
+    d.fixedLiteral = literal;
+    d.fixedDistance = distance;
+    d.fixedLiteralBits = literalBits;
+    d.fixedDistanceBits = distanceBits;
+  }
+  return InflateCodes(d.fixedLiteral, d.fixedDistance, d.fixedLiteralBits, d.fixedDistanceBits) == 0
+             ? kBlockOk
+             : kBlockInvalid;
+}
+
+int InflateDynamic() {
+  DecoderState& d = Decoder();
+  uint32_t hlit = 0;
+  uint32_t hdist = 0;
+  uint32_t hclen = 0;
+  if (!TakeBits(d, 5, &hlit) || !TakeBits(d, 5, &hdist) || !TakeBits(d, 4, &hclen)) {
+    return kBlockInvalid;
+  }
+  const unsigned nl = hlit + 257;
+  const unsigned nd = hdist + 1;
+  const unsigned nb = hclen + 4;
+  if (nl > 286 || nd > 30) return kBlockInvalid;
+
+  std::array<uint8_t, kMaxLengths> lengths{};
+  for (unsigned j = 0; j < nb; ++j) {
+    uint32_t value = 0;
+    if (!TakeBits(d, 3, &value)) return kBlockInvalid;
+    lengths[kCodeLengthOrder[j]] = static_cast<uint8_t>(value);
+  }
+  for (unsigned j = nb; j < 19; ++j) lengths[kCodeLengthOrder[j]] = 0;
+
+  const DecodeEntry* bt = nullptr;
+  unsigned bb = 7;
+  int result = BuildDecodeTable(lengths.data(), 19, 19, nullptr, nullptr, &bt, &bb);
+  if (result != kCodeComplete) {
+    if (result == kCodeIncomplete) FreeDecodeTable(bt);
+    return result;
+  }
+  const DecodeEntry* lengthTable = bt != nullptr ? bt : kMissingTable;
+
+  uint32_t bits = d.inBits;
+  uint32_t count = d.inBitCount;
+  const unsigned total = nl + nd;
+  unsigned filled = 0;
+  uint8_t previous = 0;
+  result = kBlockOk;
+  while (filled < total) {
+    if (!Ensure(d, bits, count, bb)) {
+      result = kBlockInvalid;
+      break;
+    }
+    const DecodeEntry& e = lengthTable[bits & kBitMask[bb]];
+    if (e.op == kOpInvalid) {
+      result = kBlockInvalid;
+      break;
+    }
+    Drop(bits, count, e.bits);
+    const unsigned symbol = e.value;
+    if (symbol < 16) {
+      previous = static_cast<uint8_t>(symbol);
+      lengths[filled++] = previous;
+      continue;
+    }
+    unsigned extraBits = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+    unsigned repeat = symbol == 18 ? 11 : 3;
+    if (!Ensure(d, bits, count, extraBits)) {
+      result = kBlockInvalid;
+      break;
+    }
+    repeat += bits & kBitMask[extraBits];
+    Drop(bits, count, extraBits);
+    if (filled + repeat > total) {
+      result = kBlockInvalid;
+      break;
+    }
+    if (symbol != 16) previous = 0;
+    std::fill_n(lengths.begin() + filled, repeat, symbol == 16 ? previous : uint8_t{0});
+    filled += repeat;
+  }
+  FreeDecodeTable(bt);
+  d.inBits = bits;
+  d.inBitCount = count;
+  if (result != kBlockOk) return result;
+
+  const DecodeEntry* lt = nullptr;
+  unsigned lb = kLiteralLookupBits;
+  result = BuildDecodeTable(lengths.data(), nl, 257, kDecodeLengthBase.data(),
+                            kDecodeLengthExtra.data(), &lt, &lb);
+  if (result != kCodeComplete) {
+    if (result == kCodeIncomplete) FreeDecodeTable(lt);
+    return result;
+  }
+  const DecodeEntry* dt = nullptr;
+  unsigned db = kDistanceLookupBits;
+  result = BuildDecodeTable(lengths.data() + nl, nd, 0, kDecodeDistanceBase.data(),
+                            kDecodeDistanceExtra.data(), &dt, &db);
+  if (result != kCodeComplete) {
+    if (result == kCodeIncomplete) FreeDecodeTable(dt);
+    FreeDecodeTable(lt);
+    return result;
+  }
+  result =
+      InflateCodes(lt != nullptr ? lt : kMissingTable, dt != nullptr ? dt : kMissingTable, lb, db);
+  FreeDecodeTable(lt);
+  FreeDecodeTable(dt);
+  return result == 0 ? kBlockOk : kBlockInvalid;
+}
+
+int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsigned db) {
+  DecoderState& d = Decoder();
+  uint32_t bits = d.inBits;
+  uint32_t count = d.inBitCount;
+  uint32_t pos = d.windowPos;
+  uint8_t* window = d.DecodeWindow.data();
+  int result = kBlockInvalid;
+
+  for (;;) {
+    const DecodeEntry* e = DecodeSymbol(d, bits, count, lt, lb);
+    if (e == nullptr) break;
+    if (e->op == kOpLiteral) {
+      PutByte(d, pos, static_cast<uint8_t>(e->value));
+      continue;
+    }
+    if (e->op == kOpEndOfBlock) {
+      result = kBlockOk;
+      break;
+    }
+    unsigned op = e->op;
+    if (!Ensure(d, bits, count, op)) break;
+    uint32_t length = e->value + (bits & kBitMask[op]);
+    Drop(bits, count, op);
+
+    e = DecodeSymbol(d, bits, count, dt, db);
+    if (e == nullptr) break;
+    op = e->op;
+    if (!Ensure(d, bits, count, op)) break;
+    const uint32_t distance = e->value + (bits & kBitMask[op]);
+    Drop(bits, count, op);
+    // Nothing of this member lies that far back yet.
+    if (!d.windowWrapped && distance > pos) break;
+
+    uint32_t from = pos - distance;
+    while (length > 0) {
+      from &= kWindowSize - 1;
+      const uint32_t run = std::min(kWindowSize - std::max(from, pos), length);
+      length -= run;
+      if (pos - from >= run) {
+        std::memmove(window + pos, window + from, run);
+      } else {
+        // Source and destination overlap: byte by byte repeats the pattern.
+        for (uint32_t t = 0; t < run; ++t) window[pos + t] = window[from + t];
+      }
+      pos += run;
+      from += run;
+      if (pos == kWindowSize) {
+        FlushWindow(kWindowSize);
+        pos = 0;
+        d.windowWrapped = true;
+      }
+    }
+  }
+  d.inBits = bits;
+  d.inBitCount = count;
+  d.windowPos = pos;
+  return result;
+}
+
+}  // namespace gzarc

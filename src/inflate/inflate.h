@@ -1,0 +1,103 @@
+// The DEFLATE decoder: one member's compressed data, read through a 4096-byte
+// input buffer, decoded into a 32 KB ring window that is written out whenever
+// it fills, with the CRC-32, progress and cancel fed from each write.
+//
+// All of its state lives in one process-wide DecoderState (Decoder()): the
+// bit accumulator, the window, the input buffer, the output counters, the
+// fixed-code tables of the current member and the byte source and sink. The
+// extraction driver sets it up per member (StartMember) with the archive and
+// the output file as source and sink; InflateMemory runs the same decoder on
+// a stream held in memory.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "inflate/decode_table.h"
+
+namespace gzarc {
+
+inline constexpr uint32_t kWindowSize = 32768;
+inline constexpr int16_t kInputBufferSize = 4096;
+
+// Where compressed bytes come from and decoded bytes go. Both return the
+// count transferred, or -1 on failure.
+struct DecoderIo {
+  int32_t (*read)(void* context, uint8_t* buffer, uint32_t count) = nullptr;
+  int32_t (*write)(void* context, const uint8_t* data, uint32_t count) = nullptr;
+  void* context = nullptr;
+};
+
+// The trailer's figures a decoded member must reproduce.
+struct MemberCheck {
+  uint32_t crc32;
+  uint32_t size;
+};
+
+struct DecoderState {
+  // Bit state of the member being decoded.
+  uint32_t inBits = 0;
+  uint32_t inBitCount = 0;
+  uint32_t windowPos = 0;
+  // True once the window has been filled: from then on every distance up to
+  // its size reaches decoded bytes of this member.
+  bool windowWrapped = false;
+  std::array<uint8_t, kWindowSize> DecodeWindow = {};
+
+  // Input: InputBuffer exists for one extraction; inputPos is 1-based.
+  uint8_t* InputBuffer = nullptr;
+  int16_t inputPos = 0;
+  int16_t inputLen = 0;
+  uint32_t inputRemaining = 0;
+  // Bytes delivered past the end of the compressed data (read as all ones)
+  // and whether a read failed; a valid stream only peeks at a couple of them.
+  uint32_t overrunBytes = 0;
+  bool inputFailed = false;
+
+  // Output.
+  uint32_t writtenCount = 0;   // modulo 2^32
+  uint32_t progressTotal = 0;  // taken as signed for the percentage
+  uint32_t crc = 0;
+  int outputFile = -1;
+  bool verify = false;
+  MemberCheck expected = {};
+
+  // Tables of the fixed codes, built on first use within a member.
+  const DecodeEntry* fixedLiteral = nullptr;
+  const DecodeEntry* fixedDistance = nullptr;
+  unsigned fixedLiteralBits = 0;
+  unsigned fixedDistanceBits = 0;
+
+  DecoderIo io;
+};
+
+DecoderState& Decoder();
+
+// Prepares the input and output state of one member: packedSize compressed
+// bytes to read, unpackedSize for the percentage, and the trailer figures to
+// verify against when check is given.
+void StartMember(uint32_t packedSize, uint32_t unpackedSize, const MemberCheck* check);
+
+// Decodes the member; the outcome is the archive status (0, 5, 101, 2926 or
+// 9964). Releases the fixed tables afterwards.
+void DecodeMember();
+int InflateStream();
+int InflateBlock(bool* last);
+int InflateStored();
+int InflateFixed();
+int InflateDynamic();
+int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsigned db);
+void FlushWindow(uint32_t n);
+int FillInput();
+
+// Byte source and sink of an extraction: the archive file and the output file.
+DecoderIo FileIo();
+
+// Decodes a raw DEFLATE stream from memory into sink, through the same
+// buffers, callbacks and checks as an extraction. Sets and returns the
+// archive status.
+uint16_t InflateMemory(std::span<const uint8_t> compressed, DecoderIo sink, uint32_t unpackedSize,
+                       const MemberCheck* check);
+
+}  // namespace gzarc

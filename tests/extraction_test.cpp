@@ -1,0 +1,600 @@
+// Extraction and deletion: the member's file in place with its time and
+// attribute, the host's callbacks, and nothing lost when anything fails.
+#include "inflate/extraction.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/engine_state.h"
+#include "gzarc.h"
+#include "inflate/inflate.h"
+#include "paths/strings.h"
+#include "platform/platform.h"
+#include "platform/platform_faults.h"
+#include "test_support.h"
+
+namespace gzarc {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+constexpr uint32_t kMTime = 1600000000;  // 2020-09-13 12:26:40 UTC
+
+Bytes SampleData(std::size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes b;
+  while (b.size() < n) {
+    if (rng() % 3 == 0) {
+      b.insert(b.end(), 1 + rng() % 50, static_cast<uint8_t>('a' + rng() % 26));
+    } else {
+      b.push_back(static_cast<uint8_t>(rng()));
+    }
+  }
+  b.resize(n);
+  return b;
+}
+
+// A one-member gzip file written by the gzip tool, with the member's name
+// and time set in its header.
+Bytes MakeGzip(const test::TempDir& dir, const Bytes& data, const std::string& name,
+               uint32_t mtime = kMTime, int level = 6) {
+  test::WriteFile(dir.Native("payload"), data);
+  EXPECT_EQ(test::Run("cd " + dir.path() + " && gzip -n -" + std::to_string(level) +
+                      " -c payload > payload.gz"),
+            0);
+  Bytes gz = test::ReadFile(dir.Native("payload.gz"));
+  std::remove(dir.Native("payload").c_str());
+  std::remove(dir.Native("payload.gz").c_str());
+  gz[3] |= 0x08;  // FNAME
+  for (int i = 0; i < 4; ++i) gz[4 + i] = static_cast<uint8_t>(mtime >> (8 * i));
+  gz.insert(gz.begin() + 10, name.begin(), name.end());
+  gz.insert(gz.begin() + 10 + static_cast<std::ptrdiff_t>(name.size()), 0);
+  return gz;
+}
+
+uint32_t Word(const Bytes& b, std::size_t at) {
+  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+         uint32_t{b[at + 3]} << 24;
+}
+
+// The record the archive scan yields for such a file.
+MemberInfo InfoOf(const Bytes& gz, const std::string& name) {
+  MemberInfo m{};
+  const uint32_t offset = static_cast<uint32_t>(10 + name.size() + 1);
+  m.UnpackedSize = Word(gz, gz.size() - 4);
+  m.Crc32 = Word(gz, gz.size() - 8);
+  m.PackedSize = static_cast<uint32_t>(gz.size()) - offset - 8;
+  m.DataOffset = offset;
+  m.MTime = Word(gz, 4);
+  m.Attributes = 128;
+  std::copy_n(name.c_str(), std::min<std::size_t>(name.size(), 255), m.Name);
+  return m;
+}
+
+struct Calls {
+  std::vector<std::string> events;
+  std::string from, to;
+  FindData existing{}, member{};
+  int32_t replaceAnswer = 0;
+  int64_t signalSize = 0;
+  int32_t signalCode = 0;
+  int32_t progressAnswer = 1;
+};
+Calls* gCalls = nullptr;
+
+int32_t OnFileName(void*, const char* from, const char* to) {
+  gCalls->events.push_back("name");
+  gCalls->from = from;
+  gCalls->to = to;
+  return 0;
+}
+int32_t OnReplace(void*, const FindData* existing, const FindData* member) {
+  gCalls->events.push_back("replace");
+  gCalls->existing = *existing;
+  gCalls->member = *member;
+  return gCalls->replaceAnswer;
+}
+void OnSignal(void*, int64_t size, int32_t code) {
+  gCalls->events.push_back("signal");
+  gCalls->signalSize = size;
+  gCalls->signalCode = code;
+}
+int32_t OnProgress(void*, int32_t, int32_t) {
+  gCalls->events.push_back("progress");
+  return gCalls->progressAnswer;
+}
+
+class ExtractionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gCalls = &calls;
+    EngineState& e = Engine();
+    e.fileNameProc = {nullptr, OnFileName};
+    e.replaceProc = {nullptr, OnReplace};
+    e.signalProc = {nullptr, OnSignal};
+    e.progressProc = {nullptr, OnProgress};
+    e.RelativePath[0] = '\0';
+    fs::create_directory(dir.Native("out"));
+    CopyBounded(e.ExtractDir, kExtractDirSize, (dir.Win("out") + "\\").c_str());
+    SetStatus(0);
+  }
+  void TearDown() override {
+    EngineState& e = Engine();
+    e.fileNameProc = {};
+    e.replaceProc = {};
+    e.signalProc = {};
+    e.progressProc = {};
+    e.ExtractDir[0] = '\0';
+    e.ArchivePath[0] = '\0';
+    platform::faults::Disarm();
+    gCalls = nullptr;
+  }
+
+  // Writes the archive and extracts its member as the driver would after a
+  // scan that found it.
+  void Extract(const Bytes& gz, const MemberInfo& info) {
+    test::WriteFile(dir.Native("a.gz"), gz);
+    CopyBounded(Engine().ArchivePath, kArchivePathSize, dir.Win("a.gz").c_str());
+    MemberInfo member = info;
+    MemberInfoList list{1, &member, &member};
+    SetStatus(0);
+    ASSERT_TRUE(AllocBlock(&Decoder().InputBuffer, kInputBufferSize));
+    ExtractMembers(&list);
+    FreeBlock(&Decoder().InputBuffer);
+  }
+
+  std::vector<std::string> OutFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.Native("out"))) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  test::TempDir dir;
+  Calls calls;
+};
+
+TEST_F(ExtractionTest, WritesTheMemberWithItsTimeAndAttribute) {
+  const Bytes data = SampleData(100000, 1);
+  const Bytes gz = MakeGzip(dir, data, "docs/readme.txt");
+  Extract(gz, InfoOf(gz, "docs/readme.txt"));
+  EXPECT_EQ(Status(), 0);
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.Native("out/readme.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, kMTime);
+  EXPECT_EQ(st.st_atime, kMTime);
+  EXPECT_EQ(test::ReadFile(dir.Native("out/readme.txt")), data);
+  EXPECT_EQ(OutFiles(), std::vector<std::string>{"readme.txt"});
+  EXPECT_EQ(platform::GetFileAttributesA(dir.Win("out/readme.txt").c_str()),
+            platform::kAttributeArchive);
+  // No file there: no replace question; the signal before the progress.
+  ASSERT_GE(calls.events.size(), 3u);
+  EXPECT_EQ(calls.events[0], "name");
+  EXPECT_EQ(calls.events[1], "signal");
+  EXPECT_EQ(calls.events[2], "progress");
+  EXPECT_EQ(calls.from, "\\docs/readme.txt");
+  EXPECT_EQ(calls.to, dir.Win("out") + "\\readme.txt");
+  EXPECT_EQ(calls.signalSize, 100000);
+  EXPECT_EQ(calls.signalCode, 2);
+}
+
+TEST_F(ExtractionTest, ReplaceAnswersOnAnExistingFile) {
+  const Bytes data = SampleData(5000, 2);
+  const Bytes gz = MakeGzip(dir, data, "f.txt");
+  const std::string target = dir.Native("out/f.txt");
+  const Bytes old = {'o', 'l', 'd'};
+  struct Case {
+    int32_t answer;
+    bool readOnly;
+    uint16_t status;
+    bool replaced;
+  };
+  const Case cases[] = {
+      {0, false, 0, true}, {0, true, 0, true},      {1, false, 0, false},
+      {1, true, 0, false}, {2, false, 2926, false}, {2, true, 2926, false},
+      {5, false, 0, true}, {5, true, 5, false},     {-1, false, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "answer " << c.answer << " read-only " << c.readOnly);
+    fs::remove(target);
+    test::WriteFile(target, old);
+    ::chmod(target.c_str(), c.readOnly ? 0444 : 0644);
+    calls = Calls{};
+    calls.replaceAnswer = c.answer;
+    Extract(gz, InfoOf(gz, "f.txt"));
+    EXPECT_EQ(Status(), c.status);
+    EXPECT_EQ(test::ReadFile(target), c.replaced ? data : old);
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"f.txt"});
+    const bool signalled =
+        std::find(calls.events.begin(), calls.events.end(), "signal") != calls.events.end();
+    EXPECT_EQ(signalled, c.answer != 1 && c.answer != 2 && (c.answer == 0 || !c.readOnly));
+    if (c.replaced) {
+      EXPECT_EQ(platform::GetFileAttributesA(dir.Win("out/f.txt").c_str()),
+                platform::kAttributeArchive);
+    } else {
+      EXPECT_EQ(platform::GetFileAttributesA(dir.Win("out/f.txt").c_str()),
+                c.readOnly ? platform::kAttributeReadOnly : platform::kAttributeArchive);
+    }
+  }
+}
+
+TEST_F(ExtractionTest, ReplaceCallbackSeesBothFiles) {
+  const Bytes data = SampleData(777, 3);
+  const Bytes gz = MakeGzip(dir, data, "sub\\g.bin");
+  test::WriteFile(dir.Native("out/g.bin"), Bytes(12, 'x'));
+  calls.replaceAnswer = 1;
+  Extract(gz, InfoOf(gz, "sub\\g.bin"));
+  ASSERT_EQ(calls.events, (std::vector<std::string>{"name", "replace"}));
+  EXPECT_EQ(calls.existing.sizeLow, 12u);
+  EXPECT_STREQ(calls.existing.fileName, "g.bin");
+  EXPECT_EQ(calls.member.attributes, 128u);
+  EXPECT_EQ(calls.member.sizeLow, 777u);
+  EXPECT_EQ(calls.member.sizeHigh, 0u);
+  EXPECT_STREQ(calls.member.fileName, "sub\\g.bin");
+  // With the zone at UTC, local and UTC file times agree.
+  const uint64_t ticks = (uint64_t{kMTime} + 11644473600ull) * 10000000ull;
+  for (const FindFileTime& t :
+       {calls.member.creationTime, calls.member.lastAccessTime, calls.member.lastWriteTime}) {
+    EXPECT_EQ((uint64_t{t.high} << 32) | t.low, ticks);
+  }
+  EXPECT_EQ(calls.member.alternateFileName[0], '\0');
+}
+
+TEST_F(ExtractionTest, WithoutReplaceCallbackWritableFilesAreOverwrittenReadOnlyOnesRefused) {
+  Engine().replaceProc = {};
+  const Bytes data = SampleData(3000, 4);
+  const Bytes gz = MakeGzip(dir, data, "h.txt");
+  const std::string target = dir.Native("out/h.txt");
+  test::WriteFile(target, std::string("keep"));
+  Extract(gz, InfoOf(gz, "h.txt"));
+  EXPECT_EQ(Status(), 0);
+  EXPECT_EQ(test::ReadFile(target), data);
+
+  test::WriteFile(target, std::string("keep"));
+  ::chmod(target.c_str(), 0444);
+  Extract(gz, InfoOf(gz, "h.txt"));
+  EXPECT_EQ(Status(), GZARC_STATUS_FILE_ERROR);
+  EXPECT_EQ(test::ReadFile(target), (Bytes{'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(OutFiles(), std::vector<std::string>{"h.txt"});
+}
+
+TEST_F(ExtractionTest, FailuresLeaveAnExistingFileAsItWasAndNoOutput) {
+  const Bytes data = SampleData(200000, 5);
+  const Bytes gz = MakeGzip(dir, data, "v.dat");
+  const MemberInfo info = InfoOf(gz, "v.dat");
+  Bytes corrupt = gz;
+  corrupt[info.DataOffset + info.PackedSize / 2] ^= 0x55;
+  Bytes badCrc = gz;
+  badCrc[gz.size() - 8] ^= 1;
+  const MemberInfo badCrcInfo = InfoOf(badCrc, "v.dat");
+  const Bytes truncated(gz.begin(), gz.begin() + static_cast<std::ptrdiff_t>(gz.size() / 2));
+  MemberInfo truncatedInfo = info;
+  truncatedInfo.PackedSize = static_cast<uint32_t>(truncated.size()) - info.DataOffset;
+
+  const std::string target = dir.Native("out/v.dat");
+  for (bool existing : {false, true}) {
+    struct Run {
+      const char* what;
+      const Bytes* archive;
+      const MemberInfo* info;
+      platform::faults::Plan plan;
+      int32_t progress;
+      uint16_t status;
+    };
+    using platform::faults::Call;
+    const Run runs[] = {
+        {"corrupt", &corrupt, &info, {}, 1, GZARC_STATUS_BAD_DATA},
+        {"crc", &badCrc, &badCrcInfo, {}, 1, GZARC_STATUS_BAD_DATA},
+        {"truncated", &truncated, &truncatedInfo, {}, 1, GZARC_STATUS_BAD_DATA},
+        {"cancel", &gz, &info, {}, 0, GZARC_STATUS_CANCELLED},
+        {"read", &gz, &info, {Call::kRead, 2, false}, 1, GZARC_STATUS_FILE_ERROR},
+        {"write", &gz, &info, {Call::kWrite, 3, true}, 1, GZARC_STATUS_WRITE_SHORT},
+        {"rename", &gz, &info, {Call::kRename, 1, false}, 1, GZARC_STATUS_FILE_ERROR},
+    };
+    for (const Run& run : runs) {
+      SCOPED_TRACE(testing::Message() << run.what << (existing ? " over a file" : ""));
+      fs::remove(target);
+      if (existing) test::WriteFile(target, std::string("precious"));
+      calls = Calls{};
+      calls.progressAnswer = run.progress;
+      test::WriteFile(dir.Native("a.gz"), *run.archive);
+      CopyBounded(Engine().ArchivePath, kArchivePathSize, dir.Win("a.gz").c_str());
+      MemberInfo member = *run.info;
+      MemberInfoList list{1, &member, &member};
+      SetStatus(0);
+      ASSERT_TRUE(AllocBlock(&Decoder().InputBuffer, kInputBufferSize));
+      if (run.plan.call != Call::kCount) platform::faults::Arm(run.plan);
+      ExtractMembers(&list);
+      platform::faults::Disarm();
+      FreeBlock(&Decoder().InputBuffer);
+      EXPECT_EQ(Status(), run.status);
+      if (existing) {
+        EXPECT_EQ(OutFiles(), std::vector<std::string>{"v.dat"});
+        EXPECT_EQ(test::ReadFile(target), (Bytes{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+      } else {
+        EXPECT_TRUE(OutFiles().empty());
+      }
+    }
+  }
+}
+
+TEST_F(ExtractionTest, ReplacingALinkReplacesTheLinkOnly) {
+  const Bytes data = SampleData(4000, 6);
+  const Bytes gz = MakeGzip(dir, data, "l.txt");
+  test::WriteFile(dir.Native("pointee"), std::string("pointee"));
+  ::chmod(dir.Native("pointee").c_str(), 0444);
+  ASSERT_EQ(::symlink(dir.Native("pointee").c_str(), dir.Native("out/l.txt").c_str()), 0);
+  calls.replaceAnswer = 0;
+  Extract(gz, InfoOf(gz, "l.txt"));
+  // The link to a read-only file cannot be opened for writing: refused.
+  EXPECT_EQ(Status(), GZARC_STATUS_FILE_ERROR);
+  EXPECT_TRUE(fs::is_symlink(dir.Native("out/l.txt")));
+  ::chmod(dir.Native("pointee").c_str(), 0644);
+  Extract(gz, InfoOf(gz, "l.txt"));
+  EXPECT_EQ(Status(), 0);
+  EXPECT_FALSE(fs::is_symlink(dir.Native("out/l.txt")));
+  EXPECT_EQ(test::ReadFile(dir.Native("out/l.txt")), data);
+  EXPECT_EQ(test::ReadFile(dir.Native("pointee")), (Bytes{'p', 'o', 'i', 'n', 't', 'e', 'e'}));
+  // A dangling link is replaced too.
+  fs::remove(dir.Native("out/l.txt"));
+  ASSERT_EQ(::symlink(dir.Native("nowhere").c_str(), dir.Native("out/l.txt").c_str()), 0);
+  Extract(gz, InfoOf(gz, "l.txt"));
+  EXPECT_EQ(Status(), 0);
+  EXPECT_EQ(test::ReadFile(dir.Native("out/l.txt")), data);
+  EXPECT_FALSE(test::FileExists(dir.Native("nowhere")));
+}
+
+TEST_F(ExtractionTest, LongNamesAndPaths) {
+  const Bytes data = SampleData(100, 7);
+  // A 255-byte name in the current folder (empty extraction folder).
+  const std::string longName(255, 'n');
+  const Bytes gz = MakeGzip(dir, data, longName);
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.Native("out"));
+  Engine().ExtractDir[0] = '\0';
+  Extract(gz, InfoOf(gz, longName));
+  fs::current_path(before);
+  EXPECT_EQ(Status(), 0);
+  EXPECT_EQ(test::ReadFile(dir.Native("out/" + longName)), data);
+  EXPECT_EQ(OutFiles(), std::vector<std::string>{longName});
+
+  // A path of exactly 255 characters extracts; one more is refused.
+  const std::string folder = dir.Win("out") + "\\";
+  CopyBounded(Engine().ExtractDir, kExtractDirSize, folder.c_str());
+  for (std::size_t total : {255u, 256u}) {
+    const std::string name(total - folder.size(), 'p');
+    const Bytes archive = MakeGzip(dir, data, name);
+    calls = Calls{};
+    Extract(archive, InfoOf(archive, name));
+    EXPECT_EQ(Status(), total == 255 ? 0 : GZARC_STATUS_FILE_ERROR) << total;
+    EXPECT_EQ(test::FileExists(dir.Native("out/" + name)), total == 255);
+  }
+}
+
+TEST_F(ExtractionTest, MissingFoldersOfTheExtractionFolderAreCreated) {
+  const Bytes data = SampleData(100, 8);
+  const Bytes gz = MakeGzip(dir, data, "deep.txt");
+  CopyBounded(Engine().ExtractDir, kExtractDirSize, (dir.Win("new\\er") + "\\").c_str());
+  Extract(gz, InfoOf(gz, "deep.txt"));
+  EXPECT_EQ(Status(), 0);
+  EXPECT_EQ(test::ReadFile(dir.Native("new/er/deep.txt")), data);
+  EXPECT_EQ(fs::directory_iterator(dir.Native("new/er"))->path().filename(), "deep.txt");
+}
+
+TEST_F(ExtractionTest, OutputPathTakesTheFinalComponent) {
+  char path[256];
+  CopyBounded(Engine().ExtractDir, kExtractDirSize, "C:\\out\\");
+  ASSERT_TRUE(BuildOutputPath("docs/readme.txt", path));
+  EXPECT_STREQ(path, "C:\\out\\readme.txt");
+  ASSERT_TRUE(BuildOutputPath("a\\b:c.txt", path));
+  EXPECT_STREQ(path, "C:\\out\\c.txt");
+  // The relative path drops its length and one more from a longer name.
+  CopyBounded(Engine().RelativePath, kRelativePathSize, "ab");
+  ASSERT_TRUE(BuildOutputPath("dir/xyzname.txt", path));
+  EXPECT_STREQ(path, "C:\\out\\name.txt");
+  ASSERT_TRUE(BuildOutputPath("dir/ab", path));
+  EXPECT_STREQ(path, "C:\\out\\ab");
+  Engine().RelativePath[0] = '\0';
+  Engine().ExtractDir[0] = '\0';
+  ASSERT_TRUE(BuildOutputPath("x/y.txt", path));
+  EXPECT_STREQ(path, "y.txt");
+}
+
+TEST_F(ExtractionTest, ArchiveThatCannotBeOpened) {
+  CopyBounded(Engine().ArchivePath, kArchivePathSize, dir.Win("missing.gz").c_str());
+  MemberInfo member{};
+  std::strcpy(member.Name, "m.txt");
+  MemberInfoList list{1, &member, &member};
+  SetStatus(0);
+  ExtractMembers(&list);
+  EXPECT_EQ(Status(), GZARC_STATUS_FILE_ERROR);
+  EXPECT_TRUE(calls.events.empty());
+  EXPECT_TRUE(OutFiles().empty());
+}
+
+}  // namespace
+}  // namespace gzarc
+
+// ---- Through the exports, as a host drives them ---------------------------
+
+namespace gzarc {
+namespace {
+
+class HostExtractionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitFileMaskList(&masks);
+    SetOut(dir.Native("out"));
+  }
+  void TearDown() override {
+    DoneFileMaskList(&masks);
+    DoneArcFile(nullptr);
+    SetSetFileNameProc(nullptr, nullptr);
+    SetSetProgressProc(nullptr, nullptr);
+    SetOkToReplaceProc(nullptr, nullptr);
+    SetSetSignalProc(nullptr, nullptr);
+    Engine().ExtractDir[0] = '\0';
+  }
+  void SetOut(const std::string& posixDir) {
+    std::vector<char> record(kDecompFeaturesSize, 0);
+    const std::string win = test::ToWin(posixDir);
+    std::memcpy(record.data() + 1104, win.c_str(), win.size());
+    SetDecompExtraFeatures(record.data());
+  }
+  void Open(const std::string& posixPath) {
+    InitArcFile(test::ToWin(posixPath).c_str());
+    ASSERT_EQ(GetArchiveStatus(), 0);
+  }
+
+  test::TempDir dir;
+  FileMaskList masks{};
+};
+
+TEST_F(HostExtractionTest, ArchivesMadeByTheCommonToolsExtractByteIdentical) {
+  const Bytes data = SampleData(250000, 11);
+  test::WriteFile(dir.Native("sample.bin"), data);
+  struct Tool {
+    const char* program;
+    const char* command;  // %d: level
+    int first, last;
+  };
+  const Tool tools[] = {
+      {"gzip", "gzip -%d -c sample.bin > t.gz", 1, 9},
+      {"pigz", "pigz -%d -c sample.bin > t.gz", 0, 9},
+      {"pigz", "pigz -%d -c sample.bin > t.gz", 11, 11},
+      {"zopfli", "zopfli --i%d -c sample.bin > t.gz", 1, 1},
+      {"busybox", "busybox gzip -%d -c sample.bin > t.gz", 1, 9},
+      {"libdeflate-gzip", "libdeflate-gzip -%d -c sample.bin > t.gz", 1, 12},
+      {"igzip", "igzip -%d -c sample.bin > t.gz", 0, 3},
+      {"python3",
+       "python3 -c \"import gzip,shutil;shutil.copyfileobj(open('sample.bin','rb'),"
+       "gzip.GzipFile('sample.bin','wb',%d,open('t.gz','wb')))\"",
+       0, 9},
+  };
+  for (const Tool& tool : tools) {
+    if (!test::HaveProgram(tool.program)) {
+      std::printf("(%s not installed: skipped)\n", tool.program);
+      continue;
+    }
+    for (int level = tool.first; level <= tool.last; ++level) {
+      char command[320];
+      std::snprintf(command, sizeof command, tool.command, level);
+      ASSERT_EQ(test::Run("cd " + dir.path() + " && " + command), 0) << command;
+      Open(dir.Native("t.gz"));
+      ExtractFileMaskListArc(&masks);
+      EXPECT_EQ(GetArchiveStatus(), 0) << command;
+      // The name is the stored one, or the archive's own name less ".gz".
+      const std::string name =
+          test::FileExists(dir.Native("out/sample.bin")) ? "out/sample.bin" : "out/t";
+      EXPECT_TRUE(test::ReadFile(dir.Native(name)) == data) << command;
+      fs::remove_all(dir.Native("out"));
+      DoneArcFile(nullptr);
+    }
+  }
+}
+
+TEST_F(HostExtractionTest, ArchivesMadeByThisEngineExtractByteIdentical) {
+  const Bytes inputs[] = {Bytes{}, SampleData(1, 16), SampleData(300000, 17), Bytes(70000, 'z')};
+  for (const Bytes& data : inputs) {
+    test::WriteFile(dir.Native("source.bin"), data);
+    std::remove(dir.Native("own.gz").c_str());
+    CreateArcFile(dir.Win("own.gz").c_str());
+    ASSERT_EQ(GetArchiveStatus(), 0);
+    FileMaskList sources{};
+    InitFileMaskList(&sources);
+    AppendFileMask(dir.Win("source.bin").c_str(), &sources);
+    CompressFileMaskListArc(&sources);
+    DoneFileMaskList(&sources);
+    ASSERT_EQ(GetArchiveStatus(), 0);
+    DoneArcFile(nullptr);
+    Open(dir.Native("own.gz"));
+    ExtractFileMaskListArc(&masks);
+    EXPECT_EQ(GetArchiveStatus(), 0) << data.size();
+    EXPECT_TRUE(test::ReadFile(dir.Native("out/source.bin")) == data) << data.size();
+    fs::remove_all(dir.Native("out"));
+    DoneArcFile(nullptr);
+  }
+}
+
+TEST_F(HostExtractionTest, SeveralMembersOrTrailingBytesFailClearly) {
+  test::WriteFile(dir.Native("one"), std::string("first member\n"));
+  test::WriteFile(dir.Native("two"), std::string("second member\n"));
+  ASSERT_EQ(test::Run("cd " + dir.path() + " && gzip -c one > m.gz && gzip -c two >> m.gz"), 0);
+  Open(dir.Native("m.gz"));
+  ExtractFileMaskListArc(&masks);
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_BAD_DATA);
+  EXPECT_FALSE(test::FileExists(dir.Native("out/one")));
+}
+
+TEST_F(HostExtractionTest, NoMatchCallsNothingAndWritesNothing) {
+  static int callbacks;
+  callbacks = 0;
+  const Bytes gz = MakeGzip(dir, SampleData(100, 12), "a.txt");
+  test::WriteFile(dir.Native("a.gz"), gz);
+  Open(dir.Native("a.gz"));
+  SetSetFileNameProc(nullptr, [](void*, const char*, const char*) -> int32_t {
+    ++callbacks;
+    return 0;
+  });
+  AppendFileMask("*.doc", &masks);
+  ExtractFileMaskListArc(&masks);
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_NO_MATCH);
+  EXPECT_EQ(callbacks, 0);
+  EXPECT_FALSE(fs::exists(dir.Native("out")));
+}
+
+TEST_F(HostExtractionTest, SignalReceivesTheSizeSignExtended) {
+  static int64_t size;
+  // A member claiming 2^31 bytes: the size reaches the signal callback
+  // before decoding (which then fails the size check).
+  Bytes gz = MakeGzip(dir, SampleData(10, 13), "big");
+  gz[gz.size() - 1] = 0x80;
+  gz[gz.size() - 2] = gz[gz.size() - 3] = gz[gz.size() - 4] = 0;
+  test::WriteFile(dir.Native("big.gz"), gz);
+  Open(dir.Native("big.gz"));
+  SetSetSignalProc(nullptr, [](void*, int64_t s, int32_t) { size = s; });
+  ExtractFileMaskListArc(&masks);
+  EXPECT_EQ(size, -2147483648LL);
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_BAD_DATA);
+  EXPECT_FALSE(test::FileExists(dir.Native("out/big")));
+}
+
+TEST_F(HostExtractionTest, DeleteRemovesTheArchiveOnlyWhenItsMemberMatches) {
+  const Bytes gz = MakeGzip(dir, SampleData(100, 14), "keep.txt");
+  test::WriteFile(dir.Native("d.gz"), gz);
+  Open(dir.Native("d.gz"));
+  AppendFileMask("*.bin", &masks);
+  DeleteFileMaskListArc(&masks);
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_NO_MATCH);
+  EXPECT_TRUE(test::FileExists(dir.Native("d.gz")));
+  AppendFileMask("*.txt", &masks);
+  DeleteFileMaskListArc(&masks);
+  EXPECT_EQ(GetArchiveStatus(), 0);
+  EXPECT_FALSE(test::FileExists(dir.Native("d.gz")));
+}
+
+TEST_F(HostExtractionTest, ExtractionWithoutInputBufferMemory) {
+  const Bytes gz = MakeGzip(dir, SampleData(100, 15), "n.txt");
+  test::WriteFile(dir.Native("n.gz"), gz);
+  Open(dir.Native("n.gz"));
+  // The scan allocates the member record first, then the input buffer.
+  platform::faults::Arm({platform::faults::Call::kAllocate, 2, false});
+  ExtractFileMaskListArc(&masks);
+  platform::faults::Disarm();
+  EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_NO_MEMORY);
+  EXPECT_FALSE(fs::exists(dir.Native("out/n.txt")));
+}
+
+}  // namespace
+}  // namespace gzarc

@@ -1,0 +1,957 @@
+// The decoder on hand-built and tool-made DEFLATE streams, from memory.
+#include "inflate/inflate.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/engine_state.h"
+#include "gzip/crc32.h"
+#include "inflate/decode_table.h"
+#include "platform/platform.h"
+#include "platform/platform_faults.h"
+#include "test_support.h"
+
+namespace gzarc {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Writes bit fields least-significant bit first, Huffman codes most
+// significant bit first.
+class BitWriter {
+ public:
+  void Put(uint32_t value, unsigned n) {
+    for (unsigned i = 0; i < n; ++i) PutBit((value >> i) & 1);
+  }
+  void PutCode(uint32_t code, unsigned n) {
+    for (unsigned i = n; i-- > 0;) PutBit((code >> i) & 1);
+  }
+  void Align() {
+    while (bitCount_ != 0) PutBit(0);
+  }
+  void PutByte(uint8_t b) { Put(b, 8); }
+  Bytes Finish() {
+    Align();
+    return bytes_;
+  }
+
+ private:
+  void PutBit(uint32_t bit) {
+    if (bitCount_ == 0) bytes_.push_back(0);
+    bytes_.back() |= static_cast<uint8_t>(bit << bitCount_);
+    bitCount_ = (bitCount_ + 1) & 7;
+  }
+  Bytes bytes_;
+  unsigned bitCount_ = 0;
+};
+
+// Canonical codes of a set of lengths.
+std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t>& lengths) {
+  std::vector<uint32_t> count(17, 0), next(17, 0), codes(lengths.size(), 0);
+  for (uint8_t l : lengths) ++count[l];
+  count[0] = 0;
+  uint32_t code = 0;
+  for (unsigned bits = 1; bits <= 16; ++bits) {
+    code = (code + count[bits - 1]) << 1;
+    next[bits] = code;
+  }
+  for (std::size_t s = 0; s < lengths.size(); ++s) {
+    if (lengths[s] != 0) codes[s] = next[lengths[s]]++;
+  }
+  return codes;
+}
+
+// A Huffman code the tests write with.
+struct Code {
+  std::vector<uint8_t> lengths;
+  std::vector<uint32_t> codes;
+  explicit Code(std::vector<uint8_t> l) : lengths(std::move(l)), codes(CanonicalCodes(lengths)) {}
+  void Emit(BitWriter& w, unsigned symbol) const { w.PutCode(codes[symbol], lengths[symbol]); }
+};
+
+Code FixedLiteralCode() {
+  std::vector<uint8_t> l(288, 8);
+  std::fill(l.begin() + 144, l.begin() + 256, 9);
+  std::fill(l.begin() + 256, l.begin() + 280, 7);
+  return Code(l);
+}
+const Code& Fixed() {
+  static const Code code = FixedLiteralCode();
+  return code;
+}
+
+// Length symbol and extra bits of a match length (3..258).
+void EmitLength(BitWriter& w, const Code& code, unsigned length) {
+  static const unsigned base[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+  static const unsigned extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+  unsigned s = 28;
+  while (base[s] > length) --s;
+  code.Emit(w, 257 + s);
+  w.Put(length - base[s], extra[s]);
+}
+void EmitDistanceFixed(BitWriter& w, unsigned distance) {
+  static const unsigned base[] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                  33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                  1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+  unsigned s = 29;
+  while (base[s] > distance) --s;
+  w.PutCode(s, 5);
+  w.Put(distance - base[s], s < 4 ? 0 : s / 2 - 1);
+}
+
+// Header of a dynamic block whose code-length code gives 4 bits to each of
+// the lengths 0..15, followed by every length written plainly.
+void EmitDynamicHeader(BitWriter& w, const std::vector<uint8_t>& lit,
+                       const std::vector<uint8_t>& dist) {
+  w.Put(static_cast<uint32_t>(lit.size() - 257), 5);
+  w.Put(static_cast<uint32_t>(dist.size() - 1), 5);
+  w.Put(15, 4);
+  static const unsigned order[] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
+  for (unsigned s : order) w.Put(s < 16 ? 4 : 0, 3);
+  for (uint8_t l : lit) w.PutCode(l, 4);
+  for (uint8_t l : dist) w.PutCode(l, 4);
+}
+
+struct Sink {
+  Bytes bytes;
+  static int32_t Write(void* context, const uint8_t* data, uint32_t count) {
+    auto* sink = static_cast<Sink*>(context);
+    sink->bytes.insert(sink->bytes.end(), data, data + count);
+    return static_cast<int32_t>(count);
+  }
+};
+
+uint16_t Inflate(const Bytes& stream, Bytes* out = nullptr, const MemberCheck* check = nullptr,
+                 uint32_t total = 0) {
+  Sink sink;
+  const uint16_t status =
+      InflateMemory(stream, DecoderIo{nullptr, Sink::Write, &sink}, total, check);
+  if (out != nullptr) *out = std::move(sink.bytes);
+  return status;
+}
+
+MemberCheck CheckOf(const Bytes& data) {
+  return MemberCheck{UpdateCrc32(kCrcStart, data.data(), data.size()) ^ 0xFFFFFFFFu,
+                     static_cast<uint32_t>(data.size())};
+}
+
+Bytes Pseudorandom(std::size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes b(n);
+  for (auto& c : b) c = static_cast<uint8_t>(rng());
+  return b;
+}
+
+class InflateTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Engine().progressProc = {}; }
+  void TearDown() override {
+    Engine().progressProc = {};
+    platform::faults::Disarm();
+  }
+};
+
+// ---- Lookup tables ---------------------------------------------------------
+
+// Decodes every code of a set of lengths through the tables and checks the
+// symbol and the number of bits taken.
+void ExpectDecodesAll(const std::vector<uint8_t>& lengths, unsigned s, unsigned askedBits) {
+  const DecodeEntry* root = nullptr;
+  unsigned rootBits = askedBits;
+  std::vector<uint16_t> base(lengths.size(), 0);
+  std::vector<uint8_t> extra(lengths.size(), 0);
+  std::iota(base.begin(), base.end(), 1000);
+  ASSERT_LE(BuildDecodeTable(lengths.data(), static_cast<unsigned>(lengths.size()), s, base.data(),
+                             extra.data(), &root, &rootBits),
+            1);
+  const auto codes = CanonicalCodes(lengths);
+  for (std::size_t sym = 0; sym < lengths.size(); ++sym) {
+    if (lengths[sym] == 0) continue;
+    uint32_t bits = 0;  // reversed code, then ones beyond it
+    for (unsigned i = 0; i < lengths[sym]; ++i)
+      bits |= ((codes[sym] >> i) & 1) << (lengths[sym] - 1 - i);
+    bits |= ~0u << lengths[sym];
+    unsigned used = 0;
+    const DecodeEntry* e = root + (bits & ((1u << rootBits) - 1));
+    while (e->op > kOpLiteral) {
+      ASSERT_NE(e->op, kOpInvalid) << "symbol " << sym;
+      used += e->bits;
+      bits >>= e->bits;
+      e = e->table + (bits & ((1u << (e->op - kOpLiteral)) - 1));
+    }
+    used += e->bits;
+    EXPECT_EQ(used, lengths[sym]) << "symbol " << sym;
+    if (sym < s) {
+      EXPECT_EQ(e->value, sym);
+      EXPECT_EQ(e->op, sym == 256 ? kOpEndOfBlock : kOpLiteral);
+    } else {
+      EXPECT_EQ(e->value, 1000 + sym - s);
+    }
+  }
+  FreeDecodeTable(root);
+}
+
+TEST_F(InflateTest, TableOfNoLengthsIsAbsent) {
+  std::vector<uint8_t> lengths(19, 0);
+  const DecodeEntry* root = reinterpret_cast<const DecodeEntry*>(&lengths);
+  unsigned bits = 7;
+  EXPECT_EQ(BuildDecodeTable(lengths.data(), 19, 19, nullptr, nullptr, &root, &bits),
+            kCodeComplete);
+  EXPECT_EQ(root, nullptr);
+  EXPECT_EQ(bits, 0u);
+  FreeDecodeTable(nullptr);
+}
+
+TEST_F(InflateTest, TableResultsTellCompleteIncompleteAndOversubscribed) {
+  auto build = [](std::vector<uint8_t> lengths, unsigned* bits, const DecodeEntry** root) {
+    return BuildDecodeTable(lengths.data(), static_cast<unsigned>(lengths.size()),
+                            static_cast<unsigned>(lengths.size()), nullptr, nullptr, root, bits);
+  };
+  const DecodeEntry* root = nullptr;
+  unsigned bits = 7;
+  EXPECT_EQ(build({1, 1, 1}, &bits, &root), kCodeOversubscribed);
+  EXPECT_EQ(root, nullptr);
+  bits = 7;
+  EXPECT_EQ(build({2, 2, 3, 3, 3, 3, 3}, &bits, &root), kCodeOversubscribed);
+  bits = 7;
+  EXPECT_EQ(build({2, 2, 2}, &bits, &root), kCodeIncomplete);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(bits, 2u);
+  EXPECT_EQ(root[3].op, kOpInvalid);  // pattern 11 has no code
+  FreeDecodeTable(root);
+  // One code of one bit is complete; its other pattern is invalid.
+  bits = 7;
+  EXPECT_EQ(build({0, 1, 0}, &bits, &root), kCodeComplete);
+  EXPECT_EQ(bits, 1u);
+  EXPECT_EQ(root[0].op, kOpLiteral);
+  EXPECT_EQ(root[0].value, 1);
+  EXPECT_EQ(root[1].op, kOpInvalid);
+  FreeDecodeTable(root);
+  // One code of two bits is incomplete.
+  bits = 7;
+  EXPECT_EQ(build({0, 2}, &bits, &root), kCodeIncomplete);
+  FreeDecodeTable(root);
+}
+
+TEST_F(InflateTest, FixedDistanceCodeIsIncompleteWithTwoInvalidPatterns) {
+  std::vector<uint8_t> lengths(30, 5);
+  std::vector<uint16_t> base(30, 1);
+  std::vector<uint8_t> extra(30, 0);
+  const DecodeEntry* root = nullptr;
+  unsigned bits = 5;
+  EXPECT_EQ(BuildDecodeTable(lengths.data(), 30, 0, base.data(), extra.data(), &root, &bits),
+            kCodeIncomplete);
+  EXPECT_EQ(bits, 5u);
+  // Codes 30 and 31 (11110, 11111) are patterns 01111 and 11111 reversed.
+  EXPECT_EQ(root[0x0F].op, kOpInvalid);
+  EXPECT_EQ(root[0x1F].op, kOpInvalid);
+  EXPECT_NE(root[0x00].op, kOpInvalid);
+  FreeDecodeTable(root);
+}
+
+TEST_F(InflateTest, RootBitsFollowTheCodeLengths) {
+  const DecodeEntry* root = nullptr;
+  std::vector<uint8_t> lengths = {2, 2, 3, 3, 3, 4, 5, 6, 7, 7};  // longest 7
+  unsigned bits = 9;
+  ASSERT_EQ(BuildDecodeTable(lengths.data(), 10, 10, nullptr, nullptr, &root, &bits),
+            kCodeComplete);
+  EXPECT_EQ(bits, 7u);
+  FreeDecodeTable(root);
+  std::vector<uint8_t> wide(256, 8);  // shortest 8 > 6 asked
+  std::vector<uint16_t> base(256, 1);
+  std::vector<uint8_t> extra(256, 0);
+  bits = 6;
+  ASSERT_EQ(BuildDecodeTable(wide.data(), 256, 0, base.data(), extra.data(), &root, &bits),
+            kCodeComplete);
+  EXPECT_EQ(bits, 8u);
+  FreeDecodeTable(root);
+}
+
+TEST_F(InflateTest, EveryCodeDecodesThroughSubTables) {
+  ExpectDecodesAll(FixedLiteralCode().lengths, 257, 7);
+  ExpectDecodesAll(FixedLiteralCode().lengths, 257, 9);
+  // Lengths 1..15 and two of 16: complete, with deep sub-tables.
+  std::vector<uint8_t> deep;
+  for (uint8_t l = 1; l <= 15; ++l) deep.push_back(l);
+  deep.push_back(16);
+  deep.push_back(16);
+  ExpectDecodesAll(deep, 0, 9);
+  ExpectDecodesAll(deep, 17, 6);
+  // Random complete codes from random frequencies (Kraft-filled).
+  std::mt19937 rng(7);
+  for (int round = 0; round < 40; ++round) {
+    const unsigned n = 2 + rng() % 287;
+    std::vector<uint8_t> l(n, 0);
+    // Split code space: start with one code of length 0 and split leaves.
+    std::vector<unsigned> leaves = {0};
+    while (leaves.size() < n) {
+      const std::size_t pick = rng() % leaves.size();
+      if (leaves[pick] >= 15u + static_cast<unsigned>(round % 2)) continue;
+      const unsigned depth = leaves[pick] + 1;
+      leaves[pick] = depth;
+      leaves.push_back(depth);
+    }
+    for (unsigned i = 0; i < n; ++i) l[i] = static_cast<uint8_t>(leaves[i]);
+    std::shuffle(l.begin(), l.end(), rng);
+    ExpectDecodesAll(l, round % 3 == 0 ? 0 : std::min(n, 257u), 9);
+  }
+}
+
+TEST_F(InflateTest, EndOfBlockCodeEndsItsTable) {
+  // Symbol 256 has 10 bits and lies in a sub-table beside codes of 11 bits:
+  // that sub-table must end at the tenth bit.
+  std::vector<uint8_t> lengths(257, 0);
+  for (unsigned s = 0; s < 254; ++s) lengths[s] = 8;
+  lengths[254] = 9;
+  lengths[255] = 11;
+  lengths[256] = 10;
+  lengths[253] = 11;
+  lengths[252] = 9;  // an incomplete code serves as well here
+  ExpectDecodesAll(lengths, 257, 9);
+  const DecodeEntry* root = nullptr;
+  unsigned bits = 9;
+  BuildDecodeTable(lengths.data(), 257, 257, nullptr, nullptr, &root, &bits);
+  // Find the entry of 256 and check no table holding it is wider than needed.
+  const auto codes = CanonicalCodes(lengths);
+  uint32_t rev = 0;
+  for (unsigned i = 0; i < 10; ++i) rev |= ((codes[256] >> i) & 1) << (9 - i);
+  const DecodeEntry* e = root + (rev & ((1u << bits) - 1));
+  unsigned used = 0;
+  unsigned lastTableBits = bits;
+  while (e->op > kOpLiteral && e->op != kOpInvalid) {
+    used += e->bits;
+    lastTableBits = e->op - kOpLiteral;
+    e = e->table + ((rev >> used) & ((1u << lastTableBits) - 1));
+  }
+  EXPECT_EQ(e->op, kOpEndOfBlock);
+  EXPECT_EQ(used + lastTableBits, 10u);
+  FreeDecodeTable(root);
+}
+
+TEST_F(InflateTest, TableBuildOutOfMemoryReleasesWhatItBuilt) {
+  std::vector<uint8_t> deep;
+  for (uint8_t l = 1; l <= 15; ++l) deep.push_back(l);
+  deep.push_back(16);
+  deep.push_back(16);
+  for (uint64_t at = 1; at <= 3; ++at) {
+    platform::faults::Arm({platform::faults::Call::kAllocate, at, false});
+    const DecodeEntry* root = nullptr;
+    unsigned bits = 2;
+    EXPECT_EQ(BuildDecodeTable(deep.data(), 17, 17, nullptr, nullptr, &root, &bits), kCodeNoMemory);
+    EXPECT_EQ(root, nullptr);
+  }
+}
+
+// ---- Block forms -----------------------------------------------------------
+
+TEST_F(InflateTest, EmptyStoredBlockGivesEmptyOutputAndOneProgressCall) {
+  static int calls;
+  static int32_t lastPercent, lastCount;
+  calls = 0;
+  Engine().progressProc = {nullptr, [](void*, int32_t p, int32_t n) -> int32_t {
+                             ++calls;
+                             lastPercent = p;
+                             lastCount = n;
+                             return 1;
+                           }};
+  BitWriter w;
+  w.Put(1, 1);
+  w.Put(0, 2);
+  w.Align();
+  w.Put(0, 16);
+  w.Put(0xFFFF, 16);
+  Bytes out{1};
+  const Bytes empty;
+  const MemberCheck check = CheckOf(empty);
+  EXPECT_EQ(Inflate(w.Finish(), &out, &check), 0);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(lastPercent, 0);
+  EXPECT_EQ(lastCount, 0);
+}
+
+TEST_F(InflateTest, StoredBlocksLongerThanTheWindowAtAnyPosition) {
+  const Bytes data = Pseudorandom(65535 + 40000, 1);
+  BitWriter w;
+  // A few fixed-code literals first, so that the stored block starts mid-window.
+  w.Put(0, 1);
+  w.Put(1, 2);
+  for (int i = 0; i < 5; ++i) Fixed().Emit(w, 'x');
+  Fixed().Emit(w, 256);
+  for (std::size_t at = 0; at < data.size();) {
+    const std::size_t len = std::min<std::size_t>(65535, data.size() - at);
+    w.Put(at + len == data.size() ? 1 : 0, 1);
+    w.Put(0, 2);
+    w.Align();
+    w.Put(static_cast<uint32_t>(len), 16);
+    w.Put(static_cast<uint32_t>(~len & 0xFFFF), 16);
+    for (std::size_t i = 0; i < len; ++i) w.PutByte(data[at + i]);
+    at += len;
+  }
+  Bytes expected = data;
+  expected.insert(expected.begin(), 5, 'x');
+  Bytes out;
+  const MemberCheck check = CheckOf(expected);
+  EXPECT_EQ(Inflate(w.Finish(), &out, &check), 0);
+  EXPECT_EQ(out, expected);
+}
+
+// A plain reference of LZ77 copying.
+void Copy(Bytes& out, unsigned distance, unsigned length) {
+  for (unsigned i = 0; i < length; ++i) out.push_back(out[out.size() - distance]);
+}
+
+TEST_F(InflateTest, FixedBlockBackReferencesAcrossTheWrap) {
+  const Bytes head = Pseudorandom(kWindowSize - 10, 2);
+  BitWriter w;
+  w.Put(0, 1);
+  w.Put(0, 2);
+  w.Align();
+  w.Put(static_cast<uint32_t>(head.size()), 16);
+  w.Put(static_cast<uint32_t>(~head.size() & 0xFFFF), 16);
+  for (uint8_t b : head) w.PutByte(b);
+  Bytes expected = head;
+  w.Put(1, 1);
+  w.Put(1, 2);
+  const std::pair<unsigned, unsigned> matches[] = {{100, 258}, {1000, 200},  {1, 258}, {32768, 258},
+                                                   {3, 7},     {32000, 100}, {7, 3}};
+  for (auto [distance, length] : matches) {
+    EmitLength(w, Fixed(), length);
+    EmitDistanceFixed(w, distance);
+    Copy(expected, distance, length);
+  }
+  Fixed().Emit(w, 'z');
+  expected.push_back('z');
+  Fixed().Emit(w, 256);
+  Bytes out;
+  const MemberCheck check = CheckOf(expected);
+  EXPECT_EQ(Inflate(w.Finish(), &out, &check), 0);
+  EXPECT_EQ(out, expected);
+}
+
+TEST_F(InflateTest, DynamicBlockDecodes) {
+  std::vector<uint8_t> lit(260, 0);
+  lit['a'] = 2;
+  lit['b'] = 2;
+  lit[256] = 2;
+  lit[259] = 2;  // length 6
+  std::vector<uint8_t> dist = {1, 1};
+  Code lc(lit), dc(dist);
+  BitWriter w;
+  w.Put(1, 1);
+  w.Put(2, 2);
+  EmitDynamicHeader(w, lit, dist);
+  lc.Emit(w, 'a');
+  lc.Emit(w, 'b');
+  lc.Emit(w, 259);
+  dc.Emit(w, 1);  // distance 2
+  lc.Emit(w, 256);
+  Bytes out;
+  EXPECT_EQ(Inflate(w.Finish(), &out), 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "abababa");
+}
+
+// A dynamic block of 257 literal/length lengths and one distance length,
+// written as code-length symbols with their repeat values in the code-length
+// code given by its lengths, then the body.
+Bytes CodeLengthBlock(const std::vector<uint8_t>& cl,
+                      const std::vector<std::pair<unsigned, unsigned>>& symbols,
+                      const std::function<void(BitWriter&)>& body) {
+  static const unsigned order[] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
+  BitWriter w;
+  w.Put(1, 1);
+  w.Put(2, 2);
+  w.Put(0, 5);
+  w.Put(0, 5);
+  w.Put(15, 4);
+  for (unsigned s : order) w.Put(cl[s], 3);
+  const Code code(cl);
+  for (auto [symbol, repeat] : symbols) {
+    code.Emit(w, symbol);
+    if (symbol >= 16) w.Put(repeat, symbol == 16 ? 2 : symbol == 17 ? 3 : 7);
+  }
+  body(w);
+  return w.Finish();
+}
+
+TEST_F(InflateTest, RepeatCodesAndTheFirstRepeatOfZero) {
+  std::vector<uint8_t> cl(19, 0);
+  cl[0] = cl[1] = cl[18] = 2;
+  cl[16] = cl[17] = 3;
+  // 16 first repeats length 0 (symbols 0..2); 'a' (97) and 256 get 1 bit.
+  const std::vector<std::pair<unsigned, unsigned>> literals = {
+      {16, 0}, {18, 94 - 11}, {1, 0}, {18, 138 - 11}, {18, 20 - 11}, {1, 0}};
+  auto with = [&](std::pair<unsigned, unsigned> last) {
+    auto symbols = literals;
+    symbols.push_back(last);
+    return symbols;
+  };
+  auto body = [](BitWriter& b) {
+    b.PutCode(0, 1);
+    b.PutCode(0, 1);
+    b.PutCode(1, 1);
+  };
+  Bytes out;
+  EXPECT_EQ(Inflate(CodeLengthBlock(cl, with({0, 0}), body), &out), 0);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "aa");
+  // Repeats that run past the last length: zeros, and the previous length.
+  EXPECT_EQ(Inflate(CodeLengthBlock(cl, with({17, 0}), body)), GZARC_STATUS_BAD_DATA);
+  EXPECT_EQ(Inflate(CodeLengthBlock(cl, with({16, 0}), body)), GZARC_STATUS_BAD_DATA);
+  EXPECT_EQ(Inflate(CodeLengthBlock(cl, with({18, 0}), body)), GZARC_STATUS_BAD_DATA);
+}
+
+TEST_F(InflateTest, FixedTablesAreBuiltOncePerMember) {
+  auto stream = [](int blocks) {
+    BitWriter w;
+    for (int b = 0; b < blocks; ++b) {
+      w.Put(b + 1 == blocks ? 1 : 0, 1);
+      w.Put(1, 2);
+      Fixed().Emit(w, 'a' + b);
+      Fixed().Emit(w, 256);
+    }
+    return w.Finish();
+  };
+  platform::faults::Arm({platform::faults::Call::kCount, 0, false});
+  EXPECT_EQ(Inflate(stream(1)), 0);
+  const uint64_t once = platform::faults::Count(platform::faults::Call::kAllocate);
+  EXPECT_GE(once, 3u);  // input buffer and both fixed tables
+  platform::faults::Arm({platform::faults::Call::kCount, 0, false});
+  Bytes out;
+  EXPECT_EQ(Inflate(stream(5), &out), 0);
+  EXPECT_EQ(platform::faults::Count(platform::faults::Call::kAllocate), once);
+  EXPECT_EQ(std::string(out.begin(), out.end()), "abcde");
+}
+
+// ---- Failures --------------------------------------------------------------
+
+Bytes Header(unsigned last, unsigned type) {
+  BitWriter w;
+  w.Put(last, 1);
+  w.Put(type, 2);
+  return w.Finish();
+}
+
+TEST_F(InflateTest, BlockTypeThreeAndBadStoredLength) {
+  EXPECT_EQ(Inflate(Header(1, 3)), GZARC_STATUS_BAD_DATA);
+  BitWriter w;
+  w.Put(1, 1);
+  w.Put(0, 2);
+  w.Align();
+  w.Put(5, 16);
+  w.Put(0xFFFB, 16);  // complement of 4
+  for (int i = 0; i < 5; ++i) w.PutByte('a');
+  EXPECT_EQ(Inflate(w.Finish()), GZARC_STATUS_BAD_DATA);
+}
+
+TEST_F(InflateTest, TooManyLiteralOrDistanceLengths) {
+  for (unsigned hlit : {29u, 30u, 31u}) {
+    for (unsigned hdist : {29u, 30u, 31u}) {
+      std::vector<uint8_t> lit(257 + hlit, 0), dist(1 + hdist, 0);
+      lit['a'] = 1;
+      lit[256] = 1;
+      dist[0] = 1;
+      dist[1] = 1;
+      BitWriter w;
+      w.Put(1, 1);
+      w.Put(2, 2);
+      EmitDynamicHeader(w, lit, dist);
+      w.PutCode(0, 1);
+      w.PutCode(1, 1);
+      const bool valid = hlit < 30 && hdist < 30;
+      EXPECT_EQ(Inflate(w.Finish()), valid ? 0 : GZARC_STATUS_BAD_DATA) << hlit << " " << hdist;
+    }
+  }
+}
+
+// A dynamic block with the given lengths and a body written by emit.
+Bytes DynamicBlock(const std::vector<uint8_t>& lit, const std::vector<uint8_t>& dist,
+                   const std::function<void(BitWriter&)>& emit) {
+  BitWriter w;
+  w.Put(1, 1);
+  w.Put(2, 2);
+  EmitDynamicHeader(w, lit, dist);
+  emit(w);
+  return w.Finish();
+}
+
+TEST_F(InflateTest, OversubscribedAndIncompleteCodesFail) {
+  std::vector<uint8_t> lit(257, 0);
+  lit['a'] = 1;
+  lit['b'] = 1;
+  lit[256] = 1;  // three 1-bit codes
+  EXPECT_EQ(Inflate(DynamicBlock(lit, {1, 1}, [](BitWriter&) {})), GZARC_STATUS_BAD_DATA);
+  lit['b'] = 2;
+  lit[256] = 0;
+  lit['c'] = 0;  // 'a' 1 bit, 'b' 2 bits: incomplete
+  EXPECT_EQ(Inflate(DynamicBlock(lit, {1, 1}, [](BitWriter&) {})), GZARC_STATUS_BAD_DATA);
+  lit['b'] = 1;
+  lit[256] = 1;
+  lit['a'] = 0;
+  // Incomplete distance code (one code of two bits).
+  EXPECT_EQ(Inflate(DynamicBlock(lit, {2, 0}, [](BitWriter& w) { w.PutCode(1, 1); })),
+            GZARC_STATUS_BAD_DATA);
+  // Over-subscribed and incomplete code-length codes.
+  for (unsigned lengthOfCl : {1u, 2u}) {
+    BitWriter w;
+    w.Put(1, 1);
+    w.Put(2, 2);
+    w.Put(0, 5);
+    w.Put(0, 5);
+    w.Put(0, 4);  // 4 code-length lengths: for 16, 17, 18, 0
+    for (int i = 0; i < 4; ++i) w.Put(i < 3 ? lengthOfCl : 0, 3);
+    EXPECT_EQ(Inflate(w.Finish()), GZARC_STATUS_BAD_DATA) << lengthOfCl;
+  }
+}
+
+TEST_F(InflateTest, CodesThroughMissingTablesFail) {
+  // All code-length lengths zero.
+  BitWriter w;
+  w.Put(1, 1);
+  w.Put(2, 2);
+  w.Put(0, 14);
+  w.Put(0, 12);
+  w.Put(0, 16);
+  EXPECT_EQ(Inflate(w.Finish()), GZARC_STATUS_BAD_DATA);
+  // All literal/length lengths zero.
+  std::vector<uint8_t> lit(258, 0);
+  EXPECT_EQ(Inflate(DynamicBlock(lit, {1, 1}, [](BitWriter& b) { b.Put(0, 16); })),
+            GZARC_STATUS_BAD_DATA);
+  // No distance code: literals decode, a match fails.
+  lit['a'] = 2;
+  lit[256] = 2;
+  lit[257] = 1;
+  Code lc(lit);
+  auto literals = [&](BitWriter& b) {
+    lc.Emit(b, 'a');
+    lc.Emit(b, 256);
+  };
+  Bytes out;
+  EXPECT_EQ(Inflate(DynamicBlock(lit, {0}, literals), &out), 0);
+  EXPECT_EQ(out, Bytes{'a'});
+  auto match = [&](BitWriter& b) {
+    lc.Emit(b, 'a');
+    lc.Emit(b, 257);
+    b.Put(0, 8);
+    lc.Emit(b, 256);
+  };
+  EXPECT_EQ(Inflate(DynamicBlock(lit, {0}, match)), GZARC_STATUS_BAD_DATA);
+}
+
+TEST_F(InflateTest, SingleOneBitDistanceCode) {
+  std::vector<uint8_t> lit(258, 0);
+  lit['a'] = 2;
+  lit[256] = 2;
+  lit[257] = 1;  // length 3
+  Code lc(lit);
+  auto body = [&](unsigned distanceBit) {
+    return [&lc, distanceBit](BitWriter& b) {
+      lc.Emit(b, 'a');
+      lc.Emit(b, 257);
+      b.PutCode(distanceBit, 1);
+      lc.Emit(b, 256);
+    };
+  };
+  Bytes out;
+  EXPECT_EQ(Inflate(DynamicBlock(lit, {1}, body(0)), &out), 0);
+  EXPECT_EQ(out, Bytes(4, 'a'));
+  EXPECT_EQ(Inflate(DynamicBlock(lit, {1}, body(1))), GZARC_STATUS_BAD_DATA);
+}
+
+TEST_F(InflateTest, InvalidFixedSymbolsAndDistancesFail) {
+  for (unsigned code : {30u, 31u}) {
+    BitWriter w;
+    w.Put(1, 1);
+    w.Put(1, 2);
+    Fixed().Emit(w, 'a');
+    Fixed().Emit(w, 257);
+    w.PutCode(code, 5);
+    w.Put(0, 16);
+    Fixed().Emit(w, 256);
+    EXPECT_EQ(Inflate(w.Finish()), GZARC_STATUS_BAD_DATA) << code;
+  }
+  for (unsigned symbol : {286u, 287u}) {
+    BitWriter w;
+    w.Put(1, 1);
+    w.Put(1, 2);
+    Fixed().Emit(w, 'a');
+    Fixed().Emit(w, symbol);
+    w.PutCode(0, 5);
+    Fixed().Emit(w, 256);
+    EXPECT_EQ(Inflate(w.Finish()), GZARC_STATUS_BAD_DATA) << symbol;
+  }
+}
+
+TEST_F(InflateTest, DistanceBeforeTheFirstByteFails) {
+  for (auto [literals, distance, ok] : {std::tuple{3, 3, true}, {3, 4, false}, {0, 1, false}}) {
+    BitWriter w;
+    w.Put(1, 1);
+    w.Put(1, 2);
+    for (int i = 0; i < literals; ++i) Fixed().Emit(w, 'a' + i);
+    EmitLength(w, Fixed(), 3);
+    EmitDistanceFixed(w, distance);
+    Fixed().Emit(w, 256);
+    EXPECT_EQ(Inflate(w.Finish()), ok ? 0 : GZARC_STATUS_BAD_DATA) << distance;
+  }
+}
+
+Bytes RawDeflate(const Bytes& data, int level, int strategy = 0) {
+  test::TempDir dir;
+  const std::string in = dir.Native("in"), out = dir.Native("out");
+  test::WriteFile(in, data);
+  const std::string script = "import zlib,sys;d=open(sys.argv[1],'rb').read();c=zlib.compressobj(" +
+                             std::to_string(level) + ",zlib.DEFLATED,-15,9," +
+                             std::to_string(strategy) +
+                             ");open(sys.argv[2],'wb').write(c.compress(d)+c.flush())";
+  EXPECT_EQ(test::Run("python3 -c \"" + script + "\" " + in + " " + out), 0);
+  return test::ReadFile(out);
+}
+
+Bytes VariedData(std::size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes b;
+  static const char* words[] = {"the ",      "quick ",  "brown ",
+                                "fox ",      "jumps\n", "over ",
+                                "lazy ",     "dog. ",   "\t{ return 0; }\n",
+                                "0123456789"};
+  while (b.size() < n) {
+    switch (rng() % 4) {
+      case 0: {
+        const char* word = words[rng() % 10];
+        b.insert(b.end(), word, word + std::strlen(word));
+        break;
+      }
+      case 1:
+        b.insert(b.end(), 1 + rng() % 300, static_cast<uint8_t>(rng()));
+        break;
+      case 2:
+        for (unsigned i = rng() % 200; i > 0; --i) b.push_back(static_cast<uint8_t>(rng()));
+        break;
+      default:
+        if (b.size() > 40000) {
+          const std::size_t from = b.size() - 32768 + rng() % 1000;
+          for (unsigned i = rng() % 400; i > 0; --i) b.push_back(b[from + i % 300]);
+        }
+    }
+  }
+  b.resize(n);
+  return b;
+}
+
+TEST_F(InflateTest, TruncatedStreamsFailAtEveryLength) {
+  const Bytes data = VariedData(3000, 3);
+  for (int level : {0, 1, 9}) {
+    const Bytes stream = RawDeflate(data, level);
+    for (std::size_t cut = 0; cut < stream.size(); ++cut) {
+      const Bytes part(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut));
+      EXPECT_EQ(Inflate(part), GZARC_STATUS_BAD_DATA) << "level " << level << " cut " << cut;
+    }
+    Bytes out;
+    EXPECT_EQ(Inflate(stream, &out), 0);
+    EXPECT_EQ(out, data);
+  }
+}
+
+TEST_F(InflateTest, ChecksAgainstTheTrailer) {
+  const Bytes data = VariedData(5000, 4);
+  const Bytes stream = RawDeflate(data, 6);
+  MemberCheck check = CheckOf(data);
+  EXPECT_EQ(Inflate(stream, nullptr, &check), 0);
+  check.crc32 ^= 1;
+  EXPECT_EQ(Inflate(stream, nullptr, &check), GZARC_STATUS_BAD_DATA);
+  check = CheckOf(data);
+  check.size += 1;
+  EXPECT_EQ(Inflate(stream, nullptr, &check), GZARC_STATUS_BAD_DATA);
+}
+
+TEST_F(InflateTest, FailedReadsAndWritesEndWithTheirStatus) {
+  // The decoder reading a file that fails part way: status 5, no loop.
+  const Bytes data = VariedData(60000, 5);
+  const Bytes stream = RawDeflate(data, 1);
+  test::TempDir dir;
+  test::WriteFile(dir.Native("s"), stream);
+  DecoderState& d = Decoder();
+  uint8_t buffer[kInputBufferSize];
+  for (uint64_t at : {1u, 2u, 5u}) {
+    Engine().ArchiveFile = platform::OpenFile(dir.Win("s").c_str(), platform::kOpenReadOnly);
+    d.outputFile = platform::OpenFile(
+        dir.Win("o").c_str(),
+        platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenTruncate,
+        platform::kPermissionRead | platform::kPermissionWrite);
+    d.io = FileIo();
+    d.InputBuffer = buffer;
+    SetStatus(0);
+    StartMember(static_cast<uint32_t>(stream.size()), 0, nullptr);
+    platform::faults::Arm({platform::faults::Call::kRead, at, false});
+    DecodeMember();
+    EXPECT_EQ(Status(), GZARC_STATUS_FILE_ERROR) << at;
+    platform::faults::Arm({platform::faults::Call::kWrite, std::min<uint64_t>(at, 2), true});
+    SetStatus(0);
+    platform::SeekFile(Engine().ArchiveFile, 0, platform::kSeekSet);
+    StartMember(static_cast<uint32_t>(stream.size()), 0, nullptr);
+    DecodeMember();
+    EXPECT_EQ(Status(), GZARC_STATUS_WRITE_SHORT) << at;
+    platform::faults::Disarm();
+    platform::CloseFile(Engine().ArchiveFile);
+    platform::CloseFile(d.outputFile);
+  }
+  Engine().ArchiveFile = -1;
+  d.outputFile = -1;
+  d.InputBuffer = nullptr;
+  SetStatus(0);
+}
+
+// ---- Progress and cancel ---------------------------------------------------
+
+TEST_F(InflateTest, CancelFinishesTheCurrentBlockOnly) {
+  static int calls;
+  calls = 0;
+  Engine().progressProc = {nullptr, [](void*, int32_t, int32_t) -> int32_t {
+                             ++calls;
+                             return 0;
+                           }};
+  BitWriter w;
+  w.Put(0, 1);
+  w.Put(1, 2);
+  Bytes expected;
+  Fixed().Emit(w, 'q');
+  expected.push_back('q');
+  for (int i = 0; i < 600; ++i) {
+    EmitLength(w, Fixed(), 258);
+    EmitDistanceFixed(w, 1);
+    Copy(expected, 1, 258);
+  }
+  Fixed().Emit(w, 256);
+  w.Put(1, 1);
+  w.Put(1, 2);
+  Fixed().Emit(w, 'Z');
+  Fixed().Emit(w, 256);
+  Bytes out;
+  EXPECT_EQ(Inflate(w.Finish(), &out, nullptr, 200000), GZARC_STATUS_CANCELLED);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(out, expected);
+}
+
+TEST_F(InflateTest, ProgressPercentHalvesLargeCounts) {
+  static int32_t percent;
+  Engine().progressProc = {nullptr, [](void*, int32_t p, int32_t) -> int32_t {
+                             percent = p;
+                             return 1;
+                           }};
+  Sink sink;
+  DecoderState& d = Decoder();
+  const DecoderIo saved = d.io;
+  d.io = DecoderIo{nullptr, Sink::Write, &sink};
+  SetStatus(0);
+  StartMember(0, 2 * 0x1400000, nullptr);
+  d.writtenCount = 0x1400000 - kWindowSize;
+  FlushWindow(kWindowSize);
+  EXPECT_EQ(percent, 50);
+  d.writtenCount = 1000;
+  FlushWindow(1000);
+  EXPECT_EQ(percent, 0);  // 2000 * 100 / 41943040
+  d.io = saved;
+}
+
+// ---- Streams made by other tools -------------------------------------------
+
+TEST_F(InflateTest, ZlibStreamsAtEveryLevelAndStrategy) {
+  const Bytes inputs[] = {Bytes{}, Bytes{'a'}, VariedData(200000, 6), Bytes(100000, 0),
+                          Pseudorandom(70000, 8)};
+  test::TempDir dir;
+  for (std::size_t i = 0; i < std::size(inputs); ++i) {
+    test::WriteFile(dir.Native("in" + std::to_string(i)), inputs[i]);
+  }
+  // One interpreter writes every stream: in<i>.<level>.<strategy>.
+  const std::string script =
+      "import zlib,glob\n"
+      "for f in glob.glob('in?'):\n"
+      " d=open(f,'rb').read()\n"
+      " for l in range(10):\n"
+      "  for s in range(5):\n"
+      "   c=zlib.compressobj(l,zlib.DEFLATED,-15,9,s)\n"
+      "   open('%s.%d.%d'%(f,l,s),'wb').write(c.compress(d)+c.flush())\n";
+  test::WriteFile(dir.Native("make.py"), script);
+  ASSERT_EQ(test::Run("cd " + dir.path() + " && python3 make.py"), 0);
+  for (std::size_t i = 0; i < std::size(inputs); ++i) {
+    const MemberCheck check = CheckOf(inputs[i]);
+    for (int level = 0; level <= 9; ++level) {
+      for (int strategy = 0; strategy < 5; ++strategy) {
+        const std::string name =
+            "in" + std::to_string(i) + "." + std::to_string(level) + "." + std::to_string(strategy);
+        Bytes out;
+        EXPECT_EQ(Inflate(test::ReadFile(dir.Native(name)), &out, &check), 0) << name;
+        EXPECT_TRUE(out == inputs[i]) << name;
+      }
+    }
+  }
+}
+
+// The raw stream and trailer of a one-member gzip file.
+bool SplitGzip(const Bytes& gz, Bytes* stream, MemberCheck* check) {
+  if (gz.size() < 18 || gz[0] != 0x1f || gz[1] != 0x8b) return false;
+  const uint8_t flags = gz[3];
+  std::size_t at = 10;
+  if (flags & 4) at += 2 + (gz[at] | gz[at + 1] << 8);
+  if (flags & 8)
+    at = static_cast<std::size_t>(std::find(gz.begin() + at, gz.end(), 0) - gz.begin()) + 1;
+  if (flags & 16)
+    at = static_cast<std::size_t>(std::find(gz.begin() + at, gz.end(), 0) - gz.begin()) + 1;
+  if (flags & 2) at += 2;
+  auto word = [&](std::size_t p) {
+    return uint32_t{gz[p]} | uint32_t{gz[p + 1]} << 8 | uint32_t{gz[p + 2]} << 16 |
+           uint32_t{gz[p + 3]} << 24;
+  };
+  stream->assign(gz.begin() + static_cast<std::ptrdiff_t>(at), gz.end() - 8);
+  *check = MemberCheck{word(gz.size() - 8), word(gz.size() - 4)};
+  return true;
+}
+
+TEST_F(InflateTest, GzipToolsAtEveryLevel) {
+  test::TempDir dir;
+  const Bytes data = VariedData(300000, 9);
+  test::WriteFile(dir.Native("data"), data);
+  struct Tool {
+    const char* program;
+    const char* command;  // %d: level; reads data, writes data.gz
+    int firstLevel, lastLevel;
+  };
+  const Tool tools[] = {
+      {"gzip", "gzip -%d -c data > data.gz", 1, 9},
+      {"pigz", "pigz -%d -c data > data.gz", 0, 9},
+      {"busybox", "busybox gzip -%d -c data > data.gz", 1, 9},
+      {"libdeflate-gzip", "libdeflate-gzip -%d -c data > data.gz", 1, 12},
+      {"igzip", "igzip -%d -c data > data.gz", 0, 3},
+      {"zopfli", "zopfli --i%d -c data > data.gz", 1, 2},
+  };
+  for (const Tool& tool : tools) {
+    if (!test::HaveProgram(tool.program)) {
+      std::printf("(%s not installed: skipped)\n", tool.program);
+      continue;
+    }
+    for (int level = tool.firstLevel; level <= tool.lastLevel; ++level) {
+      char command[160];
+      std::snprintf(command, sizeof command, tool.command, level);
+      ASSERT_EQ(test::Run("cd " + dir.path() + " && " + command), 0) << command;
+      Bytes stream, out;
+      MemberCheck check{};
+      ASSERT_TRUE(SplitGzip(test::ReadFile(dir.Native("data.gz")), &stream, &check)) << command;
+      EXPECT_EQ(Inflate(stream, &out, &check), 0) << command;
+      EXPECT_TRUE(out == data) << command;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace gzarc
