@@ -34,13 +34,17 @@ using Clock = std::chrono::steady_clock;
 const std::string kGzarc = std::string(GZARC_BINARY_DIR) + "/gzarc";
 
 struct Outcome {
-  int code = -1;  // exit code, or 128 + signal
+  int code = -1;  // exit code, or kKilledBySignal + signal
   std::string out, err;
 };
 
+// A death by signal is told apart from an exit with 128 + signal: the host
+// must exit 130 on Ctrl-C, not be killed by it.
+constexpr int kKilledBySignal = 1000;
+
 int DecodeWaitStatus(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  if (WIFSIGNALED(status)) return kKilledBySignal + WTERMSIG(status);
   return -1;
 }
 

@@ -301,7 +301,11 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
   api.SetInputPath(engineInput.c_str());
   MaskList maskList(api);
   for (const auto& mask : masks) {
-    if (!maskList.Append(ToEngineForm(mask))) throw StatusError(api.Status(), display);
+    if (!maskList.Append(ToEngineForm(mask))) {
+      // Compression never ran, so the empty archive just created is ours to remove.
+      ::unlink(archive.c_str());
+      throw StatusError(api.Status(), display);
+    }
   }
 
   CompressResult result;

@@ -90,6 +90,11 @@ class DemoFolder {
   bool keep_;
 };
 
+// A Ctrl-C that came between two operations ends the demo there.
+void StopIfInterrupted() {
+  if (Interrupted()) throw CliError(ExitCode::kCancelled, "demo: cancelled");
+}
+
 std::string Rate(int64_t bytes, double seconds) {
   if (seconds <= 0) return "-";
   return HumanSize(static_cast<int64_t>(static_cast<double>(bytes) / seconds)) + "/s";
@@ -118,6 +123,7 @@ ExitCode RunDemo(const EngineApi& api, const std::string& enginePath, const Opti
     std::fflush(stdout);
   }
 
+  StopIfInterrupted();
   HostSession session(ShowProgress(options));
   ConfigureSession(session, options);
   session.existing = ExistingPolicy::kOverwrite;
@@ -130,6 +136,7 @@ ExitCode RunDemo(const EngineApi& api, const std::string& enginePath, const Opti
                 packed.seconds, Rate(packed.sourceSize, packed.seconds).c_str());
   }
 
+  StopIfInterrupted();
   const Listing listing = ListArchive(api, archive, archive, {});
   api.DoneArcFile(nullptr);
   if (talk) {
@@ -150,6 +157,7 @@ ExitCode RunDemo(const EngineApi& api, const std::string& enginePath, const Opti
                                            " bytes");
   }
 
+  StopIfInterrupted();
   const ExtractResult unpacked = ExtractArchive(api, session, archive, archive, outFolder, {});
   const std::string extracted = outFolder + "/" + sourceName;
   if (talk) {

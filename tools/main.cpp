@@ -200,9 +200,12 @@ ExitCode Run(int argc, char** argv) {
   Engine engine(enginePath);
   const EngineApi& api = engine.api();
   if (o.command == "list") return RunList(api, o);
+  if (o.command == "delete") return RunDelete(api, o);
+  // From here on Ctrl-C cancels through the engine, which cleans up after
+  // itself, instead of killing the process halfway through a file.
+  InterruptGuard interrupts;
   if (o.command == "extract") return RunExtract(api, o);
   if (o.command == "create") return RunCreate(api, o);
-  if (o.command == "delete") return RunDelete(api, o);
   return RunDemo(api, enginePath, o);
 }
 

@@ -14,6 +14,7 @@ namespace {
 
 volatile sig_atomic_t gInterrupted = 0;
 struct sigaction gPreviousAction {};
+int gGuardDepth = 0;
 
 void OnInterrupt(int) {
   gInterrupted = 1;
@@ -70,7 +71,11 @@ bool StderrIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
 }
 
+// Guards nest: a command guards its whole run and each operation its own
+// part, and only the outermost one installs and restores the handler, so a
+// Ctrl-C between two operations is not forgotten.
 InterruptGuard::InterruptGuard() {
+  if (gGuardDepth++ > 0) return;
   gInterrupted = 0;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -80,7 +85,7 @@ InterruptGuard::InterruptGuard() {
 }
 
 InterruptGuard::~InterruptGuard() {
-  ::sigaction(SIGINT, &gPreviousAction, nullptr);
+  if (--gGuardDepth == 0) ::sigaction(SIGINT, &gPreviousAction, nullptr);
 }
 
 bool Interrupted() {
