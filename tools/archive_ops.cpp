@@ -1,0 +1,365 @@
+#include "archive_ops.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "host_paths.h"
+#include "messages.h"
+
+namespace gzarc_cli {
+namespace {
+
+// The DecompExtraFeatures record: 1420 bytes, the target folder at 1104.
+constexpr std::size_t kDecompRecordSize = 1420;
+constexpr std::size_t kExtractDirOffset = 1104;
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string JoinMasks(const std::vector<std::string>& masks) {
+  std::string text;
+  for (const auto& mask : masks) text += (text.empty() ? "'" : ", '") + mask + "'";
+  return text;
+}
+
+void AppendMasks(const EngineApi& api, MaskList& list, const std::vector<std::string>& masks,
+                 const std::string& display) {
+  for (const auto& mask : masks) {
+    CheckLength(mask, kMaxMask, "the mask");
+    if (!list.Append(mask)) throw StatusError(api.Status(), display);
+  }
+}
+
+// ---- Callbacks: the engine calls these with the session as context. ------
+
+int32_t GZARC_CALL OnFileName(void* context, const char* /*from*/, const char* to) {
+  auto& session = *static_cast<HostSession*>(context);
+  session.currentTarget = FromEngineForm(to != nullptr ? to : "");
+  return 1;
+}
+
+int32_t GZARC_CALL OnProgress(void* context, int32_t percent, int32_t count) {
+  auto& session = *static_cast<HostSession*>(context);
+  session.progress.Step(percent, count);
+  return Interrupted() ? 0 : 1;
+}
+
+// Results the engine understands: 0 replace, 1 skip, 2 cancel.
+int32_t GZARC_CALL OnReplace(void* context, const FindData* existing, const FindData* member) {
+  constexpr int32_t kReplace = 0, kSkip = 1, kCancel = 2;
+  auto& session = *static_cast<HostSession*>(context);
+  const std::string& target = session.currentTarget;
+  switch (session.existing) {
+    case ExistingPolicy::kOverwrite:
+      return kReplace;
+    case ExistingPolicy::kSkip:
+      session.skipped.push_back(target);
+      return kSkip;
+    case ExistingPolicy::kAsk:
+      break;
+  }
+  if (session.replaceAll) return kReplace;
+  if (session.replaceNone) {
+    session.skipped.push_back(target);
+    return kSkip;
+  }
+  if (!session.canPrompt) {
+    session.refused.push_back(target);
+    return kSkip;
+  }
+  session.progress.Clear();
+  switch (AskReplace(target, *existing, *member)) {
+    case ReplaceAnswer::kAll:
+      session.replaceAll = true;
+      [[fallthrough]];
+    case ReplaceAnswer::kYes:
+      return kReplace;
+    case ReplaceAnswer::kNone:
+      session.replaceNone = true;
+      [[fallthrough]];
+    case ReplaceAnswer::kNo:
+      session.skipped.push_back(target);
+      return kSkip;
+    case ReplaceAnswer::kQuit:
+      session.quit = true;
+      return kCancel;
+  }
+  return kCancel;
+}
+
+// Registers the session's callbacks now (the engine drops callbacks when an
+// archive is opened) and unregisters them when the operation is over.
+class CallbackScope {
+ public:
+  CallbackScope(const EngineApi& api, HostSession& session, bool replace) : api_(api) {
+    api_.SetSetFileNameProc(&session, OnFileName);
+    api_.SetSetProgressProc(&session, OnProgress);
+    if (replace) api_.SetOkToReplaceProc(&session, OnReplace);
+  }
+  ~CallbackScope() {
+    api_.SetSetFileNameProc(nullptr, nullptr);
+    api_.SetSetProgressProc(nullptr, nullptr);
+    api_.SetOkToReplaceProc(nullptr, nullptr);
+  }
+  CallbackScope(const CallbackScope&) = delete;
+  CallbackScope& operator=(const CallbackScope&) = delete;
+
+ private:
+  const EngineApi& api_;
+};
+
+// Ends the work on the current archive whichever way the operation leaves.
+class ArchiveScope {
+ public:
+  explicit ArchiveScope(const EngineApi& api) : api_(api) {}
+  ~ArchiveScope() { api_.DoneArcFile(nullptr); }
+  ArchiveScope(const ArchiveScope&) = delete;
+  ArchiveScope& operator=(const ArchiveScope&) = delete;
+
+ private:
+  const EngineApi& api_;
+};
+
+void OpenArchive(const EngineApi& api, const std::string& archive, const std::string& display) {
+  const std::string engineArchive = ToEngineForm(archive);
+  CheckLength(engineArchive, kMaxArchivePath, "the archive path");
+  api.InitArcFile(engineArchive.c_str());
+  const uint16_t status = api.Status();
+  if (status == GZARC_STATUS_FILE_ERROR) {
+    const std::string why = FileProblem(archive, false);
+    throw CliError(ExitCode::kFileError,
+                   display + ": cannot open" + (why.empty() ? "" : " (" + why + ")"));
+  }
+  if (status != GZARC_STATUS_OK) throw StatusError(status, display);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+std::string FileProblem(const std::string& path, bool forWriting) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "is a folder";
+  if (::access(path.c_str(), forWriting ? W_OK : R_OK) != 0) return std::strerror(errno);
+  return "";
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+Listing ListArchive(const EngineApi& api, const std::string& archive, const std::string& display,
+                    const std::vector<std::string>& masks) {
+  OpenArchive(api, archive, display);
+  MaskList maskList(api);
+  AppendMasks(api, maskList, masks, display);
+  EntryList entries(api);
+  api.BuildArcFileList(entries.get(), maskList.get());
+  const uint16_t status = api.Status();
+  if (status == GZARC_STATUS_NO_MATCH && !masks.empty()) {
+    throw CliError(ExitCode::kNoMatch, display + ": no member matches " + JoinMasks(masks));
+  }
+  if (status == GZARC_STATUS_FILE_ERROR) {
+    throw CliError(ExitCode::kFileError,
+                   display + ": cannot read the member header or trailer (truncated archive?)");
+  }
+  if (status != GZARC_STATUS_OK) throw StatusError(status, display);
+
+  Listing listing;
+  for (const ArcEntry* e = entries.list().head; e != nullptr; e = e->next) {
+    Member m;
+    m.name.assign(e->name, strnlen(e->name, sizeof e->name));
+    m.packedSize = e->packedSize;
+    m.unpackedSize = e->unpackedSize;
+    m.dosDateTime = e->dosDateTime;
+    m.attributes = e->attributes;
+    listing.members.push_back(std::move(m));
+  }
+  api.GetExtraInfoArc(&listing.info);
+  return listing;
+}
+
+ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const std::string& archive,
+                             const std::string& display, const std::string& folder,
+                             const std::vector<std::string>& masks) {
+  ArchiveScope archiveScope(api);
+  const Listing listing = ListArchive(api, archive, display, masks);
+
+  std::string engineFolder = ToEngineForm(folder);
+  const std::string prefix = engineFolder.back() == '\\' ? engineFolder : engineFolder + '\\';
+  CheckLength(prefix, kMaxOutputPath, "the output folder");
+  int64_t total = 0;
+  std::vector<std::string> targets;
+  for (const auto& m : listing.members) {
+    const std::string target = prefix + MemberFileName(m.name);
+    CheckLength(target, kMaxOutputPath, "the output path");
+    targets.push_back(FromEngineForm(target));
+    total += m.unpackedSize;
+  }
+
+  std::vector<char> record(kDecompRecordSize, '\0');
+  std::memcpy(record.data() + kExtractDirOffset, engineFolder.c_str(), engineFolder.size());
+  api.SetDecompExtraFeatures(record.data());
+
+  MaskList maskList(api);
+  AppendMasks(api, maskList, masks, display);
+  const std::string label =
+      listing.members.size() == 1 ? MemberFileName(listing.members[0].name) : display;
+
+  ExtractResult result;
+  session.currentTarget.clear();
+  {
+    InterruptGuard interrupts;
+    CallbackScope callbacks(api, session, true);
+    session.progress.Begin("extracting " + label, total);
+    const auto start = std::chrono::steady_clock::now();
+    api.ExtractFileMaskListArc(maskList.get());
+    result.seconds = SecondsSince(start);
+    session.progress.Clear();
+  }
+  result.bytes = session.progress.bytes();
+
+  const uint16_t status = api.Status();
+  if (status == GZARC_STATUS_CANCELLED) {
+    throw CliError(ExitCode::kCancelled, display + ": cancelled; nothing extracted");
+  }
+  if (status == GZARC_STATUS_FILE_ERROR || status == GZARC_STATUS_WRITE_SHORT) {
+    const std::string& target = session.currentTarget;
+    throw CliError(ExitCodeForStatus(status),
+                   display + ": " + StatusText(status) +
+                       (target.empty() ? "" : " (extracting to " + target + ")"));
+  }
+  if (status != GZARC_STATUS_OK) throw StatusError(status, display);
+
+  const auto kept = [&](const std::string& path) {
+    for (const auto& list : {session.skipped, session.refused}) {
+      for (const auto& p : list) {
+        if (p == path) return true;
+      }
+    }
+    return false;
+  };
+  for (const auto& target : targets) {
+    if (kept(target)) continue;
+    // The engine reported success; make sure the file is really there.
+    if (!FileExists(target)) {
+      throw CliError(ExitCode::kFileError,
+                     target + ": the engine reported success but wrote no file");
+    }
+    result.written.push_back(target);
+  }
+  return result;
+}
+
+CompressResult CompressFile(const EngineApi& api, HostSession& session, const std::string& archive,
+                            const std::string& display, const std::string& inputFolder,
+                            const std::vector<std::string>& masks,
+                            const std::string& sourceDisplay) {
+  const std::string engineArchive = ToEngineForm(archive);
+  CheckLength(engineArchive, kMaxArchivePath, "the archive path");
+  // The engine appends a backslash to an input folder longer than three
+  // characters and to nothing shorter, so a short folder brings its own.
+  std::string engineInput = ToEngineForm(inputFolder);
+  if (engineInput.size() <= 3 && engineInput.back() != '\\') engineInput += '\\';
+  const std::string inputPrefix = engineInput.back() == '\\' ? engineInput : engineInput + '\\';
+  for (const auto& mask : masks) {
+    CheckLength(inputPrefix + ToEngineForm(mask), kMaxSourcePath, "the source path");
+    if (SameFile(inputFolder + "/" + mask, archive)) {
+      throw CliError(ExitCode::kUsage, display + ": the archive cannot be its own source");
+    }
+  }
+  const std::string source = masks.empty() ? "" : inputFolder + "/" + masks.front();
+
+  ArchiveScope archiveScope(api);
+  api.CreateArcFile(engineArchive.c_str());
+  uint16_t status = api.Status();
+  if (status == GZARC_STATUS_FILE_ERROR) {
+    const std::string parent = DirName(archive);
+    const std::string why = ::access(parent.c_str(), W_OK) != 0 ? std::strerror(errno) : "";
+    throw CliError(ExitCode::kFileError,
+                   display + ": cannot create" + (why.empty() ? "" : " (" + why + ")"));
+  }
+  if (status != GZARC_STATUS_OK) throw StatusError(status, display);
+
+  api.SetInputPath(engineInput.c_str());
+  MaskList maskList(api);
+  for (const auto& mask : masks) {
+    if (!maskList.Append(ToEngineForm(mask))) {
+      // Compression never ran, so the empty archive just created is ours to remove.
+      ::unlink(archive.c_str());
+      throw StatusError(api.Status(), display);
+    }
+  }
+
+  CompressResult result;
+  result.sourceSize = FileSize(source);
+  session.currentTarget.clear();
+  {
+    InterruptGuard interrupts;
+    CallbackScope callbacks(api, session, false);
+    session.progress.Begin("compressing " + BaseName(source), result.sourceSize);
+    const auto start = std::chrono::steady_clock::now();
+    api.CompressFileMaskListArc(maskList.get());
+    result.seconds = SecondsSince(start);
+    session.progress.Clear();
+  }
+
+  status = api.Status();
+  switch (status) {
+    case GZARC_STATUS_OK:
+      break;
+    case GZARC_STATUS_CANCELLED:
+      throw CliError(ExitCode::kCancelled, display + ": cancelled; no archive written");
+    case GZARC_STATUS_IS_DIRECTORY:
+      throw StatusError(status, sourceDisplay);
+    case GZARC_STATUS_FILE_ERROR: {
+      const std::string why = FileProblem(source, false);
+      if (!why.empty()) {
+        throw CliError(ExitCode::kFileError, sourceDisplay + ": cannot open (" + why + ")");
+      }
+      throw StatusError(status, display);
+    }
+    default:
+      throw StatusError(status, display);
+  }
+  result.archiveSize = FileSize(archive);
+  return result;
+}
+
+Listing DeleteFromArchive(const EngineApi& api, const std::string& archive,
+                          const std::string& display, const std::vector<std::string>& masks) {
+  ArchiveScope archiveScope(api);
+  Listing listing = ListArchive(api, archive, display, masks);
+  MaskList maskList(api);
+  AppendMasks(api, maskList, masks, display);
+  api.DeleteFileMaskListArc(maskList.get());
+  const uint16_t status = api.Status();
+  if (status != GZARC_STATUS_OK) throw StatusError(status, display);
+  // The engine does not look at the outcome of the removal; the host does.
+  if (FileExists(archive)) {
+    const std::string parent = DirName(archive);
+    const std::string why = ::access(parent.c_str(), W_OK) != 0 ? std::strerror(errno) : "";
+    throw CliError(ExitCode::kFileError, display + ": the archive file could not be removed" +
+                                             (why.empty() ? "" : " (" + why + ")"));
+  }
+  return listing;
+}
+
+}  // namespace gzarc_cli

@@ -1,0 +1,234 @@
+// gzarc: the command-line host of the gzip archive engine.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <set>
+#include <string>
+
+#include "commands.h"
+#include "engine_loader.h"
+#include "messages.h"
+
+namespace gzarc_cli {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: gzarc [-q] [--engine PATH] COMMAND [ARGS...]\n"
+    "\n"
+    "Commands:\n"
+    "  list ARCHIVE [MASK...] [--json]         show the archive's member\n"
+    "  extract ARCHIVE [MASK...] [-C DIR]      extract into DIR (default: the current folder)\n"
+    "          [--overwrite | --skip-existing]\n"
+    "  create ARCHIVE FILE [-C DIR] [--force]  compress one file into a new archive\n"
+    "  delete ARCHIVE [MASK...]                delete the member, which removes the archive\n"
+    "  demo [--keep]                           a round trip on generated text\n"
+    "\n"
+    "Options:\n"
+    "  -q, --quiet      no progress bar and no summaries, only errors\n"
+    "  --engine PATH    the engine library to load (also $GZARC_ENGINE);\n"
+    "                   default: libgzarc.so beside this program\n"
+    "  -h, --help       this help; 'gzarc COMMAND --help' for one command\n"
+    "  --version        print the version\n"
+    "\n"
+    "Exit codes: 0 done, 1 file error, 2 usage, 3 not gzip or not supported,\n"
+    "4 corrupt data, 5 no member matches, 6 a file exists and was not replaced,\n"
+    "7 refused by the engine, 8 engine not loadable, 130 cancelled.\n";
+
+const std::map<std::string, std::string> kCommandHelp = {
+    {"list",
+     "usage: gzarc list ARCHIVE [MASK...] [--json]\n"
+     "\n"
+     "Shows the archive's member: unpacked and packed size, ratio, date and\n"
+     "time, the system that made it, and its name. Masks (wildcards * and ?)\n"
+     "select by name; without masks the member is shown.\n"
+     "\n"
+     "  --json   one JSON object: archive, host_system, members[], totals\n"},
+    {"extract",
+     "usage: gzarc extract ARCHIVE [MASK...] [-C DIR] [--overwrite | --skip-existing]\n"
+     "\n"
+     "Writes the member into DIR (default: the current folder; created when\n"
+     "missing) under the last component of its stored name.\n"
+     "\n"
+     "  -C DIR            extract into DIR\n"
+     "  --overwrite       replace an existing file without asking\n"
+     "  --skip-existing   keep an existing file\n"
+     "\n"
+     "Without either flag an existing file is asked about on a terminal\n"
+     "(yes / no / all / none / quit); elsewhere it is kept, with a message and\n"
+     "exit code 6.\n"},
+    {"create",
+     "usage: gzarc create ARCHIVE FILE [-C DIR] [--force]\n"
+     "\n"
+     "Compresses FILE into the new archive ARCHIVE (\".gz\" is added when the\n"
+     "name has no extension). A gzip archive holds one file. The file is\n"
+     "stored under its own name; with -C DIR, FILE is named relative to DIR\n"
+     "and stored under that relative path.\n"
+     "\n"
+     "  -C DIR    take FILE from DIR\n"
+     "  --force   remove an existing ARCHIVE first (asks on a terminal)\n"},
+    {"delete",
+     "usage: gzarc delete ARCHIVE [MASK...]\n"
+     "\n"
+     "Deletes the member when it matches the masks (or always, without\n"
+     "masks). A gzip archive holds one member, so the archive file goes.\n"},
+    {"demo",
+     "usage: gzarc demo [--keep]\n"
+     "\n"
+     "Writes a few MB of generated text into a temporary folder, creates an\n"
+     "archive of it, lists it, extracts it, checks the bytes and prints sizes,\n"
+     "ratio and speed. The folder is removed afterwards.\n"
+     "\n"
+     "  --keep   leave the folder and its files in place\n"},
+};
+
+// Options each command accepts besides -q, --engine and --help.
+const std::map<std::string, std::set<std::string>> kCommandOptions = {
+    {"list", {"--json"}},          {"extract", {"-C", "--overwrite", "--skip-existing"}},
+    {"create", {"-C", "--force"}}, {"delete", {}},
+    {"demo", {"--keep"}},
+};
+
+struct Parsed {
+  Options options;
+  std::set<std::string> seen;  // the command-specific options given
+  bool help = false;
+  bool version = false;
+};
+
+[[noreturn]] void UsageError(const std::string& message) {
+  throw CliError(ExitCode::kUsage, message + " (see 'gzarc --help')");
+}
+
+Parsed ParseArguments(int argc, char** argv) {
+  Parsed parsed;
+  Options& o = parsed.options;
+  bool optionsEnd = false;
+  const auto value = [&](int& i, const std::string& name) -> std::string {
+    if (i + 1 >= argc) UsageError(name + " needs a value");
+    return argv[++i];
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+      if (o.command.empty()) {
+        o.command = arg;
+      } else {
+        o.operands.push_back(arg);
+      }
+    } else if (arg == "--") {
+      optionsEnd = true;
+    } else if (arg == "-h" || arg == "--help") {
+      parsed.help = true;
+    } else if (arg == "--version") {
+      parsed.version = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      o.quiet = true;
+    } else if (arg == "--engine") {
+      o.enginePath = value(i, arg);
+    } else if (arg.rfind("--engine=", 0) == 0) {
+      o.enginePath = arg.substr(9);
+    } else if (arg == "-C") {
+      o.directory = value(i, arg);
+      parsed.seen.insert("-C");
+    } else if (arg.rfind("-C", 0) == 0) {
+      o.directory = arg.substr(2);
+      parsed.seen.insert("-C");
+    } else if (arg == "--json") {
+      o.json = true;
+      parsed.seen.insert(arg);
+    } else if (arg == "--overwrite") {
+      o.existing = ExistingPolicy::kOverwrite;
+      parsed.seen.insert(arg);
+    } else if (arg == "--skip-existing") {
+      o.existing = ExistingPolicy::kSkip;
+      parsed.seen.insert(arg);
+    } else if (arg == "--force" || arg == "-f") {
+      o.force = true;
+      parsed.seen.insert("--force");
+    } else if (arg == "--keep") {
+      o.keep = true;
+      parsed.seen.insert(arg);
+    } else {
+      UsageError("unknown option '" + arg + "'");
+    }
+  }
+  return parsed;
+}
+
+void CheckCommandLine(const Parsed& parsed) {
+  const Options& o = parsed.options;
+  const auto allowed = kCommandOptions.find(o.command);
+  if (allowed == kCommandOptions.end()) UsageError("unknown command '" + o.command + "'");
+  for (const auto& option : parsed.seen) {
+    if (allowed->second.count(option) == 0) {
+      UsageError("'" + o.command + "' does not take " + option);
+    }
+  }
+  if (parsed.seen.count("--overwrite") != 0 && parsed.seen.count("--skip-existing") != 0) {
+    UsageError("--overwrite and --skip-existing exclude each other");
+  }
+  if (parsed.seen.count("-C") != 0 && o.directory.empty()) UsageError("-C needs a folder");
+  const std::size_t count = o.operands.size();
+  if (o.command == "demo" && count != 0) UsageError("demo takes no arguments");
+  if (o.command == "create" && count < 2) UsageError("create needs ARCHIVE and FILE");
+  if (o.command != "demo" && count < 1) UsageError(o.command + " needs an ARCHIVE");
+  for (const auto& operand : o.operands) {
+    if (operand.empty()) UsageError("an empty name");
+  }
+}
+
+ExitCode Run(int argc, char** argv) {
+  const Parsed parsed = ParseArguments(argc, argv);
+  const Options& o = parsed.options;
+  if (parsed.version) {
+    std::printf("gzarc %s\n", GZARC_VERSION);
+    return ExitCode::kOk;
+  }
+  if (parsed.help) {
+    const auto help = kCommandHelp.find(o.command);
+    std::fputs(help != kCommandHelp.end() ? help->second.c_str() : kUsage, stdout);
+    return ExitCode::kOk;
+  }
+  if (o.command.empty()) {
+    std::fputs(kUsage, stderr);
+    return ExitCode::kUsage;
+  }
+  CheckCommandLine(parsed);
+
+  const std::string enginePath = ChooseEnginePath(o.enginePath);
+  Engine engine(enginePath);
+  const EngineApi& api = engine.api();
+  if (o.command == "list") return RunList(api, o);
+  if (o.command == "delete") return RunDelete(api, o);
+  // From here on Ctrl-C cancels through the engine, which cleans up after
+  // itself, instead of killing the process halfway through a file.
+  InterruptGuard interrupts;
+  if (o.command == "extract") return RunExtract(api, o);
+  if (o.command == "create") return RunCreate(api, o);
+  return RunDemo(api, enginePath, o);
+}
+
+}  // namespace
+}  // namespace gzarc_cli
+
+int main(int argc, char** argv) {
+  using namespace gzarc_cli;
+  ExitCode code = ExitCode::kOk;
+  try {
+    code = Run(argc, argv);
+  } catch (const CliError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "gzarc: %s\n", e.what());
+    code = e.code();
+  } catch (const EngineLoadError& e) {
+    std::fprintf(stderr, "gzarc: %s\n", e.what());
+    code = ExitCode::kNoEngine;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "gzarc: %s\n", e.what());
+    code = ExitCode::kFileError;
+  }
+  std::fflush(stdout);
+  return static_cast<int>(code);
+}

@@ -1,0 +1,65 @@
+// What the user sees and answers on a terminal: the progress bar, the
+// overwrite prompt, and Ctrl-C, which cancels the running operation.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "gzarc.h"
+
+namespace gzarc_cli {
+
+bool StdinIsTerminal();
+bool StderrIsTerminal();
+
+// While alive, Ctrl-C does not end the process but raises a flag that the
+// progress callback turns into a cancel; a second Ctrl-C ends it at once.
+class InterruptGuard {
+ public:
+  InterruptGuard();
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
+bool Interrupted();
+
+// A one-line bar on standard error: percent, bytes and speed. Draws nothing
+// unless enabled (standard error is a terminal and the user did not ask for
+// quiet).
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+  ~ProgressBar() { Clear(); }
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+
+  void Begin(const std::string& label, int64_t total);
+  // One step of the engine's progress callback.
+  void Step(int32_t percent, int32_t count);
+  // Removes the bar so that other output starts on a clean line.
+  void Clear();
+  int64_t bytes() const { return bytes_; }
+
+ private:
+  void Draw();
+
+  bool enabled_;
+  bool shown_ = false;
+  std::string label_;
+  int64_t total_ = 0;
+  int64_t bytes_ = 0;
+  int32_t percent_ = 0;
+  std::chrono::steady_clock::time_point start_{};
+  std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+enum class ReplaceAnswer { kYes, kNo, kAll, kNone, kQuit };
+
+// Asks on the terminal whether to replace path, showing both files' sizes
+// and dates. End of input or Ctrl-C answer quit.
+ReplaceAnswer AskReplace(const std::string& path, const FindData& existing, const FindData& member);
+// A yes/no question on the terminal; anything but yes is no.
+bool AskYesNo(const std::string& question);
+
+}  // namespace gzarc_cli
