@@ -188,6 +188,13 @@ class FaultSweep : public ::testing::Test {
     faults::Disarm();
     const Tree done = Snapshot(dir_.path());
     EXPECT_EQ(OpenDescriptors(), descriptors);
+    std::string calls;
+    for (Call call : kAllCalls) {
+      calls += std::string(" ") + CallName(call) + " " +
+               std::to_string(counts[static_cast<std::size_t>(call)]);
+    }
+    std::printf("[fault sweep] %s: calls of a clean run:%s\n",
+                ::testing::UnitTest::GetInstance()->current_test_info()->name(), calls.c_str());
 
     for (Call call : kAllCalls) {
       const auto k = static_cast<std::size_t>(call);
