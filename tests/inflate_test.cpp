@@ -856,11 +856,43 @@ TEST_F(InflateTest, ProgressPercentHalvesLargeCounts) {
   SetStatus(0);
   StartMember(0, 2 * 0x1400000, nullptr);
   d.writtenCount = 0x1400000 - kWindowSize;
+  d.writtenTotal = d.writtenCount;
   FlushWindow(kWindowSize);
   EXPECT_EQ(percent, 50);
   d.writtenCount = 1000;
+  d.writtenTotal = d.writtenCount;
   FlushWindow(1000);
   EXPECT_EQ(percent, 0);  // 2000 * 100 / 41943040
+  d.io = saved;
+}
+
+// Members of 2 GiB and more: the trailer holds the size modulo 2^32, and the
+// percentage must still run within 0..100.
+TEST_F(InflateTest, ProgressOfMembersOfTwoGiBAndMore) {
+  static int32_t percent;
+  Engine().progressProc = {nullptr, [](void*, int32_t p, int32_t) -> int32_t {
+                             percent = p;
+                             return 1;
+                           }};
+  Sink sink;
+  DecoderState& d = Decoder();
+  const DecoderIo saved = d.io;
+  d.io = DecoderIo{nullptr, Sink::Write, &sink};
+  const auto flushAt = [&](uint64_t size, uint64_t written) {
+    SetStatus(0);
+    StartMember(0, static_cast<uint32_t>(size), nullptr);
+    d.writtenTotal = written - kWindowSize;
+    d.writtenCount = static_cast<uint32_t>(d.writtenTotal);
+    FlushWindow(kWindowSize);
+    return percent;
+  };
+  constexpr uint64_t kGiB = uint64_t{1} << 30;
+  EXPECT_EQ(flushAt(3 * kGiB, kGiB + kGiB / 2), 50);
+  EXPECT_EQ(flushAt(3 * kGiB, 3 * kGiB), 100);
+  EXPECT_EQ(flushAt(4 * kGiB + kGiB / 2, kGiB / 4), 50);  // ISIZE: half a GiB
+  EXPECT_EQ(flushAt(4 * kGiB + kGiB / 2, 4 * kGiB), 88);  // of 4.5 GiB
+  EXPECT_EQ(flushAt(4 * kGiB + kGiB / 2, 4 * kGiB + kGiB / 2), 100);
+  EXPECT_EQ(flushAt(0, 5 * kGiB), 62);  // a trailer that says 0: taken as 8 GiB
   d.io = saved;
 }
 

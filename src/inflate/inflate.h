@@ -57,7 +57,8 @@ struct DecoderState {
 
   // Output.
   uint32_t writtenCount = 0;   // modulo 2^32
-  uint32_t progressTotal = 0;  // taken as signed for the percentage
+  uint64_t writtenTotal = 0;   // the same, not wrapped, for the percentage
+  uint32_t progressTotal = 0;  // the member's size modulo 2^32 (ISIZE)
   uint32_t crc = 0;
   int outputFile = -1;
   bool verify = false;

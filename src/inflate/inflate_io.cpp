@@ -54,6 +54,7 @@ DecoderIo FileIo() {
 void StartMember(uint32_t packedSize, uint32_t unpackedSize, const MemberCheck* check) {
   DecoderState& d = Decoder();
   d.writtenCount = 0;
+  d.writtenTotal = 0;
   d.inputLen = 0;
   d.inputPos = kInputBufferSize + 1;
   d.inputRemaining = packedSize;
@@ -103,11 +104,17 @@ void FlushWindow(uint32_t n) {
     SetStatus(GZARC_STATUS_WRITE_SHORT);
   }
   d.writtenCount += n;
+  d.writtenTotal += n;
   if (!StatusOk() || !HasProgressProc()) return;
-  // The counters are the signed 32-bit figures a host expects.
+  // Taken as signed 32-bit figures, a member of 2 GiB or more would show
+  // negative percentages, and one of 4 GiB or more percentages beyond 100.
+  // The trailer knows the size only modulo 2^32: once more has been written,
+  // the size is taken as the next one that agrees with it, so the
+  // percentage stays within 0..100.
+  int64_t total = d.progressTotal;
+  while (static_cast<uint64_t>(total) < d.writtenTotal) total += int64_t{1} << 32;
   const int32_t percent =
-      ProgressPercent(static_cast<int32_t>(d.writtenCount), static_cast<int32_t>(d.progressTotal),
-                      static_cast<int32_t>(n));
+      ProgressPercent(static_cast<int64_t>(d.writtenTotal), total, static_cast<int32_t>(n));
   if (!CallProgressProc(percent, static_cast<int32_t>(n))) SetStatus(GZARC_STATUS_CANCELLED);
 }
 
