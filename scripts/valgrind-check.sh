@@ -14,12 +14,13 @@ if ! command -v valgrind >/dev/null; then
 fi
 
 build=build-valgrind
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGZARC_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target gzarc_tests >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
 
 log=$build/valgrind.log
 start=$(date +%s)
-# Child processes (the reference tools some tests run) are not followed.
+# Child processes (the command-line host and the reference tools some tests
+# run) are not followed.
 set +e
 TZ=UTC valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite,indirect \
   --errors-for-leak-kinds=definite,indirect --track-origins=yes --error-exitcode=99 \
