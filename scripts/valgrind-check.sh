@@ -14,7 +14,7 @@ if ! command -v valgrind >/dev/null; then
 fi
 
 build=build-valgrind
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGZARC_BUILD_TOOLS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 
 log=$build/valgrind.log
