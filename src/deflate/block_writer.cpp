@@ -101,24 +101,7 @@ void AlignOutput() {
 }
 
 bool TallySymbol(uint32_t distance, uint32_t value) {
-  CompressorState& c = Compressor();
-  c.LiteralBuffer[c.LiteralCount++] = static_cast<uint8_t>(value);
-  if (distance == 0) {
-    ++c.LiteralTree[value].FreqOrCode;
-  } else {
-    --distance;
-    ++c.LiteralTree[c.LengthCode[value] + 257].FreqOrCode;
-    ++c.DistanceTree[DistanceCodeOf(c.DistanceCode, distance)].FreqOrCode;
-    c.DistanceBuffer[c.DistanceCount++] = static_cast<uint16_t>(distance);
-    c.FlagByte = static_cast<uint8_t>(c.FlagByte | c.FlagBit);
-  }
-  c.FlagBit = static_cast<uint8_t>(c.FlagBit << 1);
-  if ((c.LiteralCount & 7) == 0) {
-    c.FlagBuffer[c.FlagCount++] = c.FlagByte;
-    c.FlagByte = 0;
-    c.FlagBit = 1;
-  }
-  return c.LiteralCount == kBlockSymbolLimit;
+  return TallySymbol(Compressor(), distance, value);
 }
 
 void WriteStoredBlock(const uint8_t* start, int32_t size) {
