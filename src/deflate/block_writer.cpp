@@ -1,5 +1,9 @@
 #include "deflate/block_writer.h"
 
+#include <array>
+#include <bit>
+#include <cstring>
+
 #include "deflate/trees.h"
 #include "engine/engine_state.h"
 
@@ -19,6 +23,14 @@ bool WriteOut(const uint8_t* data, uint32_t count) {
     return false;
   }
   return true;
+}
+
+inline void StoreLittleEndian64(uint8_t* out, uint64_t value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &value, sizeof value);
+  } else {
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+  }
 }
 
 inline void PutByteInline(CompressorState& c, uint8_t byte) {
@@ -59,6 +71,43 @@ inline void SendBitsInline(CompressorState& c, uint32_t value, int length) {
 inline void SendCode(CompressorState& c, const TreeNode* tree, int symbol) {
   SendBitsInline(c, tree[symbol].FreqOrCode, tree[symbol].ParentOrLength);
 }
+
+// The symbol loop's bit writer: the 16-bit buffer widened to 64 bits, so a
+// whole match (at most 48 bits) goes in before anything goes out. Drain then
+// moves out the complete words that SendBits would already have put into the
+// output buffer (all but the last word begun, which may be full), in the
+// same order and through the same buffer, so the bytes, the flush points and
+// the state left behind are those of SendBits.
+struct WideBits {
+  uint64_t bits;
+  unsigned count;
+
+  void Add(uint32_t value, unsigned length) {
+    bits |= static_cast<uint64_t>(value) << count;
+    count += length;
+  }
+
+  bool Drain(CompressorState& c) {
+    if (count <= 16) return true;
+    const unsigned words = (count - 1) >> 4;
+    if (c.OutputCount + 8 <= static_cast<int>(kOutputBufferSize)) {
+      // Room for all eight bytes: store them at once and keep the count of
+      // the complete words; the rest is overwritten later.
+      StoreLittleEndian64(c.OutputBuffer + c.OutputCount, bits);
+      c.OutputCount = static_cast<int16_t>(c.OutputCount + 2 * words);
+      bits >>= 16 * words;
+      count -= 16 * words;
+      return true;
+    }
+    for (unsigned k = 0; k < words; ++k) {
+      PutWordInline(c, static_cast<uint16_t>(bits));
+      if (Failed()) return false;
+      bits >>= 16;
+      count -= 16;
+    }
+    return true;
+  }
+};
 
 // Pads to a byte, writes the whole buffer and empties the bit buffer.
 bool AlignAndFlush(CompressorState& c) {
@@ -117,6 +166,22 @@ void WriteStoredBlock(const uint8_t* start, int32_t size) {
 
 void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCodes) {
   CompressorState& c = Compressor();
+  if (Failed()) return;
+
+  // Each match length's code and extra bits as one field.
+  std::array<uint32_t, 256> lengthField;
+  std::array<uint8_t, 256> lengthBits;
+  for (unsigned v = 0; v < 256; ++v) {
+    const unsigned k = c.LengthCode[v];
+    const TreeNode code = literalCodes[k + kEndOfBlock + 1];
+    const unsigned extra = LengthExtraBits[k];
+    // Length 258 has no extra bits although it is not its code's base.
+    const unsigned offset = extra != 0 ? v - c.LengthBase[k] : 0;
+    lengthField[v] = code.FreqOrCode | (offset << code.ParentOrLength);
+    lengthBits[v] = static_cast<uint8_t>(code.ParentOrLength + extra);
+  }
+
+  WideBits out{c.BitBuffer, c.BitCount};
   unsigned distanceIndex = 0;
   unsigned flagIndex = 0;
   unsigned flags = 0;
@@ -124,22 +189,21 @@ void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCode
     if ((i & 7) == 0) flags = c.FlagBuffer[flagIndex++];
     const unsigned v = c.LiteralBuffer[i];
     if ((flags & 1) == 0) {
-      SendCode(c, literalCodes, static_cast<int>(v));
+      out.Add(literalCodes[v].FreqOrCode, literalCodes[v].ParentOrLength);
     } else {
-      const unsigned k = c.LengthCode[v];
-      SendCode(c, literalCodes, static_cast<int>(k + 257));
-      if (LengthExtraBits[k] != 0) SendBitsInline(c, v - c.LengthBase[k], LengthExtraBits[k]);
+      out.Add(lengthField[v], lengthBits[v]);
       const unsigned dist = c.DistanceBuffer[distanceIndex++];
       const unsigned d = DistanceCodeOf(c.DistanceCode, dist);
-      SendCode(c, distanceCodes, static_cast<int>(d));
-      if (DistanceExtraBits[d] != 0) {
-        SendBitsInline(c, dist - c.DistanceBase[d], DistanceExtraBits[d]);
-      }
+      out.Add(distanceCodes[d].FreqOrCode, distanceCodes[d].ParentOrLength);
+      out.Add(dist - c.DistanceBase[d], DistanceExtraBits[d]);
     }
-    if (Failed()) return;
+    if (!out.Drain(c)) return;
     flags >>= 1;
   }
-  SendCode(c, literalCodes, kEndOfBlock);
+  out.Add(literalCodes[kEndOfBlock].FreqOrCode, literalCodes[kEndOfBlock].ParentOrLength);
+  if (!out.Drain(c)) return;
+  c.BitBuffer = static_cast<uint16_t>(out.bits);
+  c.BitCount = static_cast<uint8_t>(out.count);
 }
 
 void SendCodeLengths(const TreeNode* tree, int last) {
