@@ -29,12 +29,26 @@ inline uint32_t UpdateHash(uint32_t hash, uint8_t c) {
   return ((hash << kHashShift) ^ c) & kHashMask;
 }
 
+// The running hash after the bytes at pos, pos + 1 and pos + 2: three
+// updates shift every earlier byte out of its 15 bits, so it is this
+// function of those bytes alone. Taking it from them directly leaves no
+// chain of dependent updates from one position to the next.
+inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
+  return ((static_cast<uint32_t>(window[pos]) << (2 * kHashShift)) ^
+          (static_cast<uint32_t>(window[pos + 1]) << kHashShift) ^ window[pos + 2]) &
+         kHashMask;
+}
+
 // Enters the string at pos into its hash chain; returns the previous head.
-inline uint32_t InsertString(const uint8_t* window, uint16_t* hashHead, uint16_t* hashPrev,
+// The skip link of pos is the head's own link, read before pos's entry is
+// written (the two share an entry only when the head is 32768 back, too far
+// for any search to reach).
+inline uint32_t InsertString(const uint8_t* window, uint16_t* hashHead, ChainLink* hashPrev,
                              uint32_t& hash, uint32_t pos) {
-  hash = UpdateHash(hash, window[pos + kMinMatch - 1]);
+  hash = HashAt(window, pos);
   const uint32_t head = hashHead[hash];
-  hashPrev[pos & kHashMask] = static_cast<uint16_t>(head);
+  const uint16_t skip = hashPrev[head & kHashMask].Prev;
+  hashPrev[pos & kHashMask] = {static_cast<uint16_t>(head), skip};
   hashHead[hash] = static_cast<uint16_t>(pos);
   return head;
 }
@@ -66,27 +80,54 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
   }
 }
 
+// Examines one candidate. A candidate can only beat best when its first
+// best + 1 bytes all equal the scan string, so measuring every candidate's
+// exact length and keeping the first strictly longer one picks the same
+// match as rejecting candidates on their byte pairs at the start and at
+// best - 1 first. Most candidates differ within 8 bytes: one XOR and a
+// count of trailing zeros give their length, and the update takes no
+// branch. Returns false at a match of the greatest length, which ends the
+// search.
+inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, uint64_t scanHead,
+                             uint32_t cur, uint32_t& best, uint32_t& matchStart) {
+  const uint8_t* match = window + cur;
+  uint32_t len;
+  if constexpr (std::endian::native == std::endian::little) {
+    const uint64_t diff = Load64(match) ^ scanHead;
+    if (diff != 0) {
+      len = static_cast<uint32_t>(std::countr_zero(diff) >> 3);
+      const uint32_t better = 0u - static_cast<uint32_t>(len > best);
+      matchStart = (cur & better) | (matchStart & ~better);
+      best = (len & better) | (best & ~better);
+      return true;
+    }
+  }
+  len = MatchLength(scan, match);
+  if (len > best) {
+    matchStart = cur;
+    best = len;
+  }
+  return best < kMaxMatch;
+}
+
 // The chain walk of LongestMatch over values the caller keeps in registers.
-// A candidate can only beat best when its first best + 1 bytes all equal the
-// scan string, so measuring every candidate's exact length and keeping the
-// first strictly longer one picks the same match as rejecting candidates on
-// their byte pairs at the start and at best - 1 first. The exact length
-// costs one 8-byte compare for most candidates and has no branch that
-// depends on the pairs.
-inline uint32_t SearchChain(const uint8_t* window, const uint16_t* hashPrev, uint32_t strStart,
+// Chain positions fall strictly, so the walk ends at the first one at or
+// below the distance limit (0, "none", included). Each step loads both the
+// next link and the one after it from the current position, so the walk
+// waits for one memory access per two candidates instead of one per
+// candidate; the candidates and their order are those of the plain chain.
+inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, uint32_t strStart,
                             uint32_t best, uint32_t chain, uint32_t cur, uint32_t& matchStart) {
   const uint32_t limit = strStart >= kMaxDistance ? strStart - kMaxDistance : 0;
   const uint8_t* scan = window + strStart;
+  const uint64_t scanHead = Load64(scan);
   for (;;) {
-    const uint32_t len = MatchLength(scan, window + cur);
-    if (len > best) {
-      matchStart = cur;
-      best = len;
-      if (len >= kMaxMatch) break;
-    }
-    if (--chain == 0) break;
-    cur = hashPrev[cur & kHashMask];
-    if (cur <= limit) break;
+    const ChainLink link = hashPrev[cur & kHashMask];
+    if (!ExamineCandidate(window, scan, scanHead, cur, best, matchStart)) break;
+    if (--chain == 0 || link.Prev <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, link.Prev, best, matchStart)) break;
+    if (--chain == 0 || link.Skip <= limit) break;
+    cur = link.Skip;
   }
   return best;
 }
@@ -99,17 +140,22 @@ inline int32_t BlockSize(const CompressorState& c) {
   return static_cast<int32_t>(static_cast<int64_t>(c.StrStart) - c.BlockStart);
 }
 
+// A position after the window has slid; one in the discarded half becomes
+// "none".
+inline uint16_t SlidPosition(uint16_t position) {
+  return static_cast<uint16_t>(position >= kWindowHalf ? position - kWindowHalf : 0);
+}
+
 void SlideWindow(CompressorState& c) {
   std::memcpy(&c.Window[0], &c.Window[kWindowHalf], kWindowHalf);
   c.MatchStart -= kWindowHalf;
   c.StrStart -= kWindowHalf;
   c.BlockStart -= static_cast<int32_t>(kWindowHalf);
   // Positions in the discarded half become "none".
-  for (uint16_t& entry : c.HashHead) {
-    entry = static_cast<uint16_t>(entry >= kWindowHalf ? entry - kWindowHalf : 0);
-  }
-  for (uint16_t& entry : c.HashPrev) {
-    entry = static_cast<uint16_t>(entry >= kWindowHalf ? entry - kWindowHalf : 0);
+  for (uint16_t& entry : c.HashHead) entry = SlidPosition(entry);
+  for (ChainLink& link : c.HashPrev) {
+    link.Prev = SlidPosition(link.Prev);
+    link.Skip = SlidPosition(link.Skip);
   }
 }
 
@@ -190,7 +236,7 @@ void DeflateStream() {
   CompressorState& c = Compressor();
   const uint8_t* const window = c.Window.data();
   uint16_t* const hashHead = c.HashHead.data();
-  uint16_t* const hashPrev = c.HashPrev.data();
+  ChainLink* const hashPrev = c.HashPrev.data();
   const uint32_t maxLazy = c.MaxLazy;
   const uint32_t goodLength = c.GoodLength;
   const uint32_t maxChain = c.MaxChain;
