@@ -77,36 +77,62 @@ inline void SendCode(CompressorState& c, const TreeNode* tree, int symbol) {
 // moves out the complete words that SendBits would already have put into the
 // output buffer (all but the last word begun, which may be full), in the
 // same order and through the same buffer, so the bytes, the flush points and
-// the state left behind are those of SendBits.
+// the state left behind are those of SendBits. The buffer's fill count is
+// kept in a register and written back before anything else may read it.
 struct WideBits {
+  CompressorState& c;
+  uint8_t* buffer;
+  uint32_t used;
   uint64_t bits;
   unsigned count;
+
+  explicit WideBits(CompressorState& state)
+      : c(state),
+        buffer(state.OutputBuffer),
+        used(static_cast<uint32_t>(state.OutputCount)),
+        bits(state.BitBuffer),
+        count(state.BitCount) {}
 
   void Add(uint32_t value, unsigned length) {
     bits |= static_cast<uint64_t>(value) << count;
     count += length;
   }
 
-  bool Drain(CompressorState& c) {
-    if (count <= 16) return true;
-    const unsigned words = (count - 1) >> 4;
-    if (c.OutputCount + 8 <= static_cast<int>(kOutputBufferSize)) {
-      // Room for all eight bytes: store them at once and keep the count of
-      // the complete words; the rest is overwritten later.
-      StoreLittleEndian64(c.OutputBuffer + c.OutputCount, bits);
-      c.OutputCount = static_cast<int16_t>(c.OutputCount + 2 * words);
+  bool Drain() {
+    // Branch-free: (count - 1) / 16 words, none when count is 0.
+    const unsigned words = (count - (count != 0)) >> 4;
+    if (used + 8 <= kOutputBufferSize) {
+      // Room for all eight bytes: store them at once and count only the
+      // complete words; the rest is overwritten later.
+      StoreLittleEndian64(buffer + used, bits);
+      used += 2 * words;
       bits >>= 16 * words;
       count -= 16 * words;
       return true;
     }
+    c.OutputCount = static_cast<int16_t>(used);
     for (unsigned k = 0; k < words; ++k) {
       PutWordInline(c, static_cast<uint16_t>(bits));
       if (Failed()) return false;
       bits >>= 16;
       count -= 16;
     }
+    used = static_cast<uint32_t>(c.OutputCount);
     return true;
   }
+
+  void Finish() {
+    c.OutputCount = static_cast<int16_t>(used);
+    c.BitBuffer = static_cast<uint16_t>(bits);
+    c.BitCount = static_cast<uint8_t>(count);
+  }
+};
+
+// A code with its extra bits as one field: the bits, least significant
+// first, and how many there are.
+struct CodeField {
+  uint32_t bits;
+  uint32_t length;
 };
 
 // Pads to a byte, writes the whole buffer and empties the bit buffer.
@@ -168,42 +194,58 @@ void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCode
   CompressorState& c = Compressor();
   if (Failed()) return;
 
-  // Each match length's code and extra bits as one field.
-  std::array<uint32_t, 256> lengthField;
-  std::array<uint8_t, 256> lengthBits;
+  // The field of each LiteralBuffer value: as a literal in the first half,
+  // as a match length (code and extra bits) in the second.
+  std::array<CodeField, 512> valueField;
   for (unsigned v = 0; v < 256; ++v) {
+    valueField[v] = {literalCodes[v].FreqOrCode, literalCodes[v].ParentOrLength};
     const unsigned k = c.LengthCode[v];
     const TreeNode code = literalCodes[k + kEndOfBlock + 1];
     const unsigned extra = LengthExtraBits[k];
     // Length 258 has no extra bits although it is not its code's base.
     const unsigned offset = extra != 0 ? v - c.LengthBase[k] : 0;
-    lengthField[v] = code.FreqOrCode | (offset << code.ParentOrLength);
-    lengthBits[v] = static_cast<uint8_t>(code.ParentOrLength + extra);
+    valueField[256 + v] = {code.FreqOrCode | (offset << code.ParentOrLength),
+                           code.ParentOrLength + extra};
+  }
+  // Each distance code with the shift of its extra bits in length.
+  std::array<CodeField, kDistanceSymbols> distanceField;
+  for (unsigned d = 0; d < kDistanceSymbols; ++d) {
+    distanceField[d] = {distanceCodes[d].FreqOrCode, distanceCodes[d].ParentOrLength};
   }
 
-  WideBits out{c.BitBuffer, c.BitCount};
+  // Literals and matches take the same path, so the loop has no branch on
+  // the kind of symbol: a literal looks up a distance too (the next one,
+  // which the buffer always holds) and adds it with no bits.
+  WideBits out(c);
+  const uint8_t* flagBuffer = c.FlagBuffer;
+  const uint8_t* literals = c.LiteralBuffer;
+  const uint16_t* distances = c.DistanceBuffer;
+  const uint16_t* distanceBase = c.DistanceBase;
+  const uint8_t* distanceCode = c.DistanceCode;
+  const unsigned symbols = c.LiteralCount;
   unsigned distanceIndex = 0;
-  unsigned flagIndex = 0;
   unsigned flags = 0;
-  for (unsigned i = 0; i < c.LiteralCount; ++i) {
-    if ((i & 7) == 0) flags = c.FlagBuffer[flagIndex++];
-    const unsigned v = c.LiteralBuffer[i];
-    if ((flags & 1) == 0) {
-      out.Add(literalCodes[v].FreqOrCode, literalCodes[v].ParentOrLength);
-    } else {
-      out.Add(lengthField[v], lengthBits[v]);
-      const unsigned dist = c.DistanceBuffer[distanceIndex++];
-      const unsigned d = DistanceCodeOf(c.DistanceCode, dist);
-      out.Add(distanceCodes[d].FreqOrCode, distanceCodes[d].ParentOrLength);
-      out.Add(dist - c.DistanceBase[d], DistanceExtraBits[d]);
-    }
-    if (!out.Drain(c)) return;
+  for (unsigned i = 0; i < symbols; ++i) {
+    if ((i & 7) == 0) flags = flagBuffer[i >> 3];
+    const unsigned isMatch = flags & 1;
     flags >>= 1;
+    const CodeField value = valueField[literals[i] | (isMatch << 8)];
+    out.Add(value.bits, value.length);
+
+    const unsigned dist = distances[distanceIndex];
+    distanceIndex += isMatch;
+    // The index of DistanceCodeOf, chosen without a branch.
+    const unsigned far = 0u - static_cast<unsigned>(dist >= 256);
+    const unsigned d = distanceCode[(dist & ~far) | ((256 + (dist >> 7)) & far)];
+    const CodeField code = distanceField[d];
+    const uint32_t keep = 0u - isMatch;
+    out.Add((code.bits | ((dist - distanceBase[d]) << code.length)) & keep,
+            (code.length + DistanceExtraBits[d]) & keep);
+    if (!out.Drain()) return;
   }
   out.Add(literalCodes[kEndOfBlock].FreqOrCode, literalCodes[kEndOfBlock].ParentOrLength);
-  if (!out.Drain(c)) return;
-  c.BitBuffer = static_cast<uint16_t>(out.bits);
-  c.BitCount = static_cast<uint8_t>(out.count);
+  if (!out.Drain()) return;
+  out.Finish();
 }
 
 void SendCodeLengths(const TreeNode* tree, int last) {
