@@ -34,9 +34,18 @@ inline uint32_t UpdateHash(uint32_t hash, uint8_t c) {
 // function of those bytes alone. Taking it from them directly leaves no
 // chain of dependent updates from one position to the next.
 inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
-  return ((static_cast<uint32_t>(window[pos]) << (2 * kHashShift)) ^
-          (static_cast<uint32_t>(window[pos + 1]) << kHashShift) ^ window[pos + 2]) &
-         kHashMask;
+  if constexpr (std::endian::native == std::endian::little) {
+    // One load: byte 0 keeps its low 5 bits at bits 10-14, byte 1 lands at
+    // bits 5-12, byte 2 at bits 0-7.
+    uint32_t bytes;
+    std::memcpy(&bytes, window + pos, sizeof bytes);
+    return ((bytes << (2 * kHashShift)) & 0x7C00) ^ ((bytes >> (8 - kHashShift)) & 0x1FE0) ^
+           ((bytes >> 16) & 0xFF);
+  } else {
+    return ((static_cast<uint32_t>(window[pos]) << (2 * kHashShift)) ^
+            (static_cast<uint32_t>(window[pos + 1]) << kHashShift) ^ window[pos + 2]) &
+           kHashMask;
+  }
 }
 
 // Enters the string at pos into its hash chain; returns the previous head.
