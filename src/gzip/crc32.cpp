@@ -91,6 +91,10 @@ __attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i block, __m128
                        _mm_clmulepi64_si128(block, constants, 0x11));
 }
 
+__attribute__((target("pclmul,sse2"))) inline __m128i LoadBlock(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 // Four blocks fold 512 bits at a time, in parallel; then they fold into one,
 // and the CRC of that one block's 16 bytes from a zero register is the
 // remainder of everything so far.
@@ -101,20 +105,19 @@ __attribute__((target("pclmul,sse2"))) uint32_t UpdateCrc32Folding(uint32_t crc,
                                          static_cast<int64_t>(FoldConstant(512 + 64)));
   const __m128i fold128 = _mm_set_epi64x(static_cast<int64_t>(FoldConstant(128)),
                                          static_cast<int64_t>(FoldConstant(128 + 64)));
-  auto load = [](const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
 
   // The register enters as a change of the first four bytes.
-  __m128i x0 = _mm_xor_si128(load(data), _mm_cvtsi32_si128(static_cast<int>(crc)));
-  __m128i x1 = load(data + 16);
-  __m128i x2 = load(data + 32);
-  __m128i x3 = load(data + 48);
+  __m128i x0 = _mm_xor_si128(LoadBlock(data), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x1 = LoadBlock(data + 16);
+  __m128i x2 = LoadBlock(data + 32);
+  __m128i x3 = LoadBlock(data + 48);
   data += 64;
   length -= 64;
   while (length >= 64) {
-    x0 = _mm_xor_si128(Fold(x0, fold512), load(data));
-    x1 = _mm_xor_si128(Fold(x1, fold512), load(data + 16));
-    x2 = _mm_xor_si128(Fold(x2, fold512), load(data + 32));
-    x3 = _mm_xor_si128(Fold(x3, fold512), load(data + 48));
+    x0 = _mm_xor_si128(Fold(x0, fold512), LoadBlock(data));
+    x1 = _mm_xor_si128(Fold(x1, fold512), LoadBlock(data + 16));
+    x2 = _mm_xor_si128(Fold(x2, fold512), LoadBlock(data + 32));
+    x3 = _mm_xor_si128(Fold(x3, fold512), LoadBlock(data + 48));
     data += 64;
     length -= 64;
   }
@@ -122,7 +125,7 @@ __attribute__((target("pclmul,sse2"))) uint32_t UpdateCrc32Folding(uint32_t crc,
   x = _mm_xor_si128(Fold(x, fold128), x2);
   x = _mm_xor_si128(Fold(x, fold128), x3);
   while (length >= 16) {
-    x = _mm_xor_si128(Fold(x, fold128), load(data));
+    x = _mm_xor_si128(Fold(x, fold128), LoadBlock(data));
     data += 16;
     length -= 16;
   }
