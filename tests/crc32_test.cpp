@@ -66,4 +66,30 @@ TEST(Crc32, PiecewiseEqualsWhole) {
   EXPECT_EQ(crc, whole);
 }
 
+// Long runs take the carry-less multiply path where the processor has one:
+// it must agree with the table routine at every length and alignment around
+// its block sizes.
+TEST(Crc32, FoldingAgreesWithTheTables) {
+  std::mt19937 random(13);
+  std::vector<uint8_t> data(70000);
+  for (auto& b : data) b = static_cast<uint8_t>(random());
+  for (std::size_t length = 60; length <= 400; ++length) {
+    const std::size_t offset = random() % 16;
+    const uint32_t start = static_cast<uint32_t>(random());
+    ASSERT_EQ(UpdateCrc32(start, data.data() + offset, length),
+              ReferenceCrc(start, data.data() + offset, length))
+        << "offset " << offset << " length " << length;
+  }
+  for (int round = 0; round < 50; ++round) {
+    const std::size_t offset = random() % 64;
+    const std::size_t length = random() % (data.size() - offset);
+    const uint32_t start = static_cast<uint32_t>(random());
+    ASSERT_EQ(UpdateCrc32(start, data.data() + offset, length),
+              gzarc::UpdateCrc32Sliced(start, data.data() + offset, length))
+        << "offset " << offset << " length " << length;
+  }
+  EXPECT_EQ(~UpdateCrc32(kCrcStart, data.data(), 32768),
+            ~ReferenceCrc(kCrcStart, data.data(), 32768));
+}
+
 }  // namespace

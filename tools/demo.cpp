@@ -43,8 +43,11 @@ std::string SampleText(std::size_t size) {
     if (sentenceStart && word[0] >= 'a' && word[0] <= 'z')
       word[0] = static_cast<char>(word[0] - 32);
     sentenceStart = false;
-    if (text.size() > lineStart) text += (text.size() - lineStart + word.size() > 72) ? '\n' : ' ';
-    if (text.back() == '\n') lineStart = text.size();
+    if (text.size() > lineStart) {
+      const bool wrap = text.size() - lineStart + word.size() > 72;
+      text += wrap ? '\n' : ' ';
+      if (wrap) lineStart = text.size();
+    }
     text += word;
     if (next() % 9 == 0) {
       text += '.';

@@ -1,5 +1,9 @@
 #include "deflate/block_writer.h"
 
+#include <array>
+#include <bit>
+#include <cstring>
+
 #include "deflate/trees.h"
 #include "engine/engine_state.h"
 
@@ -19,6 +23,14 @@ bool WriteOut(const uint8_t* data, uint32_t count) {
     return false;
   }
   return true;
+}
+
+inline void StoreLittleEndian64(uint8_t* out, uint64_t value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(out, &value, sizeof value);
+  } else {
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+  }
 }
 
 inline void PutByteInline(CompressorState& c, uint8_t byte) {
@@ -59,6 +71,69 @@ inline void SendBitsInline(CompressorState& c, uint32_t value, int length) {
 inline void SendCode(CompressorState& c, const TreeNode* tree, int symbol) {
   SendBitsInline(c, tree[symbol].FreqOrCode, tree[symbol].ParentOrLength);
 }
+
+// The symbol loop's bit writer: the 16-bit buffer widened to 64 bits, so a
+// whole match (at most 48 bits) goes in before anything goes out. Drain then
+// moves out the complete words that SendBits would already have put into the
+// output buffer (all but the last word begun, which may be full), in the
+// same order and through the same buffer, so the bytes, the flush points and
+// the state left behind are those of SendBits. The buffer's fill count is
+// kept in a register and written back before anything else may read it.
+struct WideBits {
+  CompressorState& c;
+  uint8_t* buffer;
+  uint32_t used;
+  uint64_t bits;
+  unsigned count;
+
+  explicit WideBits(CompressorState& state)
+      : c(state),
+        buffer(state.OutputBuffer),
+        used(static_cast<uint32_t>(state.OutputCount)),
+        bits(state.BitBuffer),
+        count(state.BitCount) {}
+
+  void Add(uint32_t value, unsigned length) {
+    bits |= static_cast<uint64_t>(value) << count;
+    count += length;
+  }
+
+  bool Drain() {
+    // Branch-free: (count - 1) / 16 words, none when count is 0.
+    const unsigned words = (count - (count != 0)) >> 4;
+    if (used + 8 <= kOutputBufferSize) {
+      // Room for all eight bytes: store them at once and count only the
+      // complete words; the rest is overwritten later.
+      StoreLittleEndian64(buffer + used, bits);
+      used += 2 * words;
+      bits >>= 16 * words;
+      count -= 16 * words;
+      return true;
+    }
+    c.OutputCount = static_cast<int16_t>(used);
+    for (unsigned k = 0; k < words; ++k) {
+      PutWordInline(c, static_cast<uint16_t>(bits));
+      if (Failed()) return false;
+      bits >>= 16;
+      count -= 16;
+    }
+    used = static_cast<uint32_t>(c.OutputCount);
+    return true;
+  }
+
+  void Finish() {
+    c.OutputCount = static_cast<int16_t>(used);
+    c.BitBuffer = static_cast<uint16_t>(bits);
+    c.BitCount = static_cast<uint8_t>(count);
+  }
+};
+
+// A code with its extra bits as one field: the bits, least significant
+// first, and how many there are.
+struct CodeField {
+  uint32_t bits;
+  uint32_t length;
+};
 
 // Pads to a byte, writes the whole buffer and empties the bit buffer.
 bool AlignAndFlush(CompressorState& c) {
@@ -101,24 +176,7 @@ void AlignOutput() {
 }
 
 bool TallySymbol(uint32_t distance, uint32_t value) {
-  CompressorState& c = Compressor();
-  c.LiteralBuffer[c.LiteralCount++] = static_cast<uint8_t>(value);
-  if (distance == 0) {
-    ++c.LiteralTree[value].FreqOrCode;
-  } else {
-    --distance;
-    ++c.LiteralTree[c.LengthCode[value] + 257].FreqOrCode;
-    ++c.DistanceTree[DistanceCodeOf(c.DistanceCode, distance)].FreqOrCode;
-    c.DistanceBuffer[c.DistanceCount++] = static_cast<uint16_t>(distance);
-    c.FlagByte = static_cast<uint8_t>(c.FlagByte | c.FlagBit);
-  }
-  c.FlagBit = static_cast<uint8_t>(c.FlagBit << 1);
-  if ((c.LiteralCount & 7) == 0) {
-    c.FlagBuffer[c.FlagCount++] = c.FlagByte;
-    c.FlagByte = 0;
-    c.FlagBit = 1;
-  }
-  return c.LiteralCount == kBlockSymbolLimit;
+  return TallySymbol(Compressor(), distance, value);
 }
 
 void WriteStoredBlock(const uint8_t* start, int32_t size) {
@@ -134,29 +192,60 @@ void WriteStoredBlock(const uint8_t* start, int32_t size) {
 
 void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCodes) {
   CompressorState& c = Compressor();
-  unsigned distanceIndex = 0;
-  unsigned flagIndex = 0;
-  unsigned flags = 0;
-  for (unsigned i = 0; i < c.LiteralCount; ++i) {
-    if ((i & 7) == 0) flags = c.FlagBuffer[flagIndex++];
-    const unsigned v = c.LiteralBuffer[i];
-    if ((flags & 1) == 0) {
-      SendCode(c, literalCodes, static_cast<int>(v));
-    } else {
-      const unsigned k = c.LengthCode[v];
-      SendCode(c, literalCodes, static_cast<int>(k + 257));
-      if (LengthExtraBits[k] != 0) SendBitsInline(c, v - c.LengthBase[k], LengthExtraBits[k]);
-      const unsigned dist = c.DistanceBuffer[distanceIndex++];
-      const unsigned d = DistanceCodeOf(c.DistanceCode, dist);
-      SendCode(c, distanceCodes, static_cast<int>(d));
-      if (DistanceExtraBits[d] != 0) {
-        SendBitsInline(c, dist - c.DistanceBase[d], DistanceExtraBits[d]);
-      }
-    }
-    if (Failed()) return;
-    flags >>= 1;
+  if (Failed()) return;
+
+  // The field of each LiteralBuffer value: as a literal in the first half,
+  // as a match length (code and extra bits) in the second.
+  std::array<CodeField, 512> valueField;
+  for (unsigned v = 0; v < 256; ++v) {
+    valueField[v] = {literalCodes[v].FreqOrCode, literalCodes[v].ParentOrLength};
+    const unsigned k = c.LengthCode[v];
+    const TreeNode code = literalCodes[k + kEndOfBlock + 1];
+    const unsigned extra = LengthExtraBits[k];
+    // Length 258 has no extra bits although it is not its code's base.
+    const unsigned offset = extra != 0 ? v - c.LengthBase[k] : 0;
+    valueField[256 + v] = {code.FreqOrCode | (offset << code.ParentOrLength),
+                           code.ParentOrLength + extra};
   }
-  SendCode(c, literalCodes, kEndOfBlock);
+  // Each distance code with the shift of its extra bits in length.
+  std::array<CodeField, kDistanceSymbols> distanceField;
+  for (unsigned d = 0; d < kDistanceSymbols; ++d) {
+    distanceField[d] = {distanceCodes[d].FreqOrCode, distanceCodes[d].ParentOrLength};
+  }
+
+  // Literals and matches take the same path, so the loop has no branch on
+  // the kind of symbol: a literal looks up a distance too (the next one,
+  // which the buffer always holds) and adds it with no bits.
+  WideBits out(c);
+  const uint8_t* flagBuffer = c.FlagBuffer;
+  const uint8_t* literals = c.LiteralBuffer;
+  const uint16_t* distances = c.DistanceBuffer;
+  const uint16_t* distanceBase = c.DistanceBase;
+  const uint8_t* distanceCode = c.DistanceCode;
+  const unsigned symbols = c.LiteralCount;
+  unsigned distanceIndex = 0;
+  unsigned flags = 0;
+  for (unsigned i = 0; i < symbols; ++i) {
+    if ((i & 7) == 0) flags = flagBuffer[i >> 3];
+    const unsigned isMatch = flags & 1;
+    flags >>= 1;
+    const CodeField value = valueField[literals[i] | (isMatch << 8)];
+    out.Add(value.bits, value.length);
+
+    const unsigned dist = distances[distanceIndex];
+    distanceIndex += isMatch;
+    // The index of DistanceCodeOf, chosen without a branch.
+    const unsigned far = 0u - static_cast<unsigned>(dist >= 256);
+    const unsigned d = distanceCode[(dist & ~far) | ((256 + (dist >> 7)) & far)];
+    const CodeField code = distanceField[d];
+    const uint32_t keep = 0u - isMatch;
+    out.Add((code.bits | ((dist - distanceBase[d]) << code.length)) & keep,
+            (code.length + DistanceExtraBits[d]) & keep);
+    if (!out.Drain()) return;
+  }
+  out.Add(literalCodes[kEndOfBlock].FreqOrCode, literalCodes[kEndOfBlock].ParentOrLength);
+  if (!out.Drain()) return;
+  out.Finish();
 }
 
 void SendCodeLengths(const TreeNode* tree, int last) {

@@ -6,12 +6,34 @@
 #include <cstdint>
 
 #include "deflate/compressor_state.h"
+#include "deflate/trees.h"
 
 namespace gzarc::deflate {
 
 // Records a literal (distance 0, value the byte) or a match (distance
 // 1-32768, value its length minus 3). True when the block is full.
 bool TallySymbol(uint32_t distance, uint32_t value);
+// The same on a state the caller already holds, inlined into the match
+// finder's loop.
+inline bool TallySymbol(CompressorState& c, uint32_t distance, uint32_t value) {
+  c.LiteralBuffer[c.LiteralCount++] = static_cast<uint8_t>(value);
+  if (distance == 0) {
+    ++c.LiteralTree[value].FreqOrCode;
+  } else {
+    --distance;
+    ++c.LiteralTree[c.LengthCode[value] + kEndOfBlock + 1].FreqOrCode;
+    ++c.DistanceTree[DistanceCodeOf(c.DistanceCode, distance)].FreqOrCode;
+    c.DistanceBuffer[c.DistanceCount++] = static_cast<uint16_t>(distance);
+    c.FlagByte = static_cast<uint8_t>(c.FlagByte | c.FlagBit);
+  }
+  c.FlagBit = static_cast<uint8_t>(c.FlagBit << 1);
+  if ((c.LiteralCount & 7) == 0) {
+    c.FlagBuffer[c.FlagCount++] = c.FlagByte;
+    c.FlagByte = 0;
+    c.FlagBit = 1;
+  }
+  return c.LiteralCount == kBlockSymbolLimit;
+}
 // Closes the current block. start is the block's first input byte, or null
 // once that byte has left the window; size is the input it covers.
 void EndBlock(const uint8_t* start, int32_t size, int final);

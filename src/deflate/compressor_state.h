@@ -61,6 +61,15 @@ struct TreeNode {
 };
 static_assert(sizeof(TreeNode) == 4);
 
+// The hash chain entry of a window position (indexed by position AND
+// 32767): the previous position with the same hash, 0 ending the chain, and
+// beside it the link after that one, so that a search follows the chain two
+// links per memory access.
+struct ChainLink {
+  uint16_t Prev;
+  uint16_t Skip;
+};
+
 struct TreeDesc {
   TreeNode* Tree;
   const TreeNode* FixedTree;
@@ -93,7 +102,7 @@ struct CompressorState {
   // Match finder.
   alignas(64) std::array<uint8_t, kWindowSize + kWindowSlack> Window{};
   std::array<uint16_t, kHashSize> HashHead{};
-  std::array<uint16_t, kHashSize> HashPrev{};
+  std::array<ChainLink, kHashSize> HashPrev{};
   uint32_t InsertHash = 0;
   uint32_t StrStart = 0;
   uint32_t Lookahead = 0;

@@ -29,19 +29,37 @@ inline uint32_t UpdateHash(uint32_t hash, uint8_t c) {
   return ((hash << kHashShift) ^ c) & kHashMask;
 }
 
-// Enters the string at pos into its hash chain; returns the previous head.
-inline uint32_t InsertString(CompressorState& c, uint32_t pos) {
-  c.InsertHash = UpdateHash(c.InsertHash, c.Window[pos + kMinMatch - 1]);
-  const uint32_t head = c.HashHead[c.InsertHash];
-  c.HashPrev[pos & kHashMask] = static_cast<uint16_t>(head);
-  c.HashHead[c.InsertHash] = static_cast<uint16_t>(pos);
-  return head;
+// The running hash after the bytes at pos, pos + 1 and pos + 2: three
+// updates shift every earlier byte out of its 15 bits, so it is this
+// function of those bytes alone. Taking it from them directly leaves no
+// chain of dependent updates from one position to the next.
+inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // One load: byte 0 keeps its low 5 bits at bits 10-14, byte 1 lands at
+    // bits 5-12, byte 2 at bits 0-7.
+    uint32_t bytes;
+    std::memcpy(&bytes, window + pos, sizeof bytes);
+    return ((bytes << (2 * kHashShift)) & 0x7C00) ^ ((bytes >> (8 - kHashShift)) & 0x1FE0) ^
+           ((bytes >> 16) & 0xFF);
+  } else {
+    return ((static_cast<uint32_t>(window[pos]) << (2 * kHashShift)) ^
+            (static_cast<uint32_t>(window[pos + 1]) << kHashShift) ^ window[pos + 2]) &
+           kHashMask;
+  }
 }
 
-inline uint16_t Load16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
+// Enters the string at pos into its hash chain; returns the previous head.
+// The skip link of pos is the head's own link, read before pos's entry is
+// written (the two share an entry only when the head is 32768 back, too far
+// for any search to reach).
+inline uint32_t InsertString(const uint8_t* window, uint16_t* hashHead, ChainLink* hashPrev,
+                             uint32_t& hash, uint32_t pos) {
+  hash = HashAt(window, pos);
+  const uint32_t head = hashHead[hash];
+  const uint16_t skip = hashPrev[head & kHashMask].Prev;
+  hashPrev[pos & kHashMask] = {static_cast<uint16_t>(head), skip};
+  hashHead[hash] = static_cast<uint16_t>(pos);
+  return head;
 }
 
 inline uint64_t Load64(const uint8_t* p) {
@@ -50,22 +68,77 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
-// Number of equal leading bytes of a and b from offset 2 on, up to
-// kMaxMatch in all; the caller has checked offsets 0 and 1.
+// Number of equal leading bytes of a and b, at most kMaxMatch.
 inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
-  uint32_t len = 2;
   if constexpr (std::endian::native == std::endian::little) {
-    // 256 bytes in 8-byte steps cover offsets 2 to 257 exactly.
-    while (len < kMaxMatch) {
+    // 8-byte steps: the first difference is the lowest set bit of the XOR.
+    uint32_t len = 0;
+    for (;;) {
       const uint64_t diff = Load64(a + len) ^ Load64(b + len);
-      if (diff != 0) return len + static_cast<uint32_t>(std::countr_zero(diff) >> 3);
+      if (diff != 0) {
+        len += static_cast<uint32_t>(std::countr_zero(diff) >> 3);
+        return len < kMaxMatch ? len : kMaxMatch;
+      }
       len += 8;
+      if (len >= kMaxMatch) return kMaxMatch;
     }
-    return kMaxMatch;
   } else {
+    uint32_t len = 0;
     while (len < kMaxMatch && a[len] == b[len]) ++len;
     return len;
   }
+}
+
+// Examines one candidate. A candidate can only beat best when its first
+// best + 1 bytes all equal the scan string, so measuring every candidate's
+// exact length and keeping the first strictly longer one picks the same
+// match as rejecting candidates on their byte pairs at the start and at
+// best - 1 first. Most candidates differ within 8 bytes: one XOR and a
+// count of trailing zeros give their length, and the update takes no
+// branch. Returns false at a match of the greatest length, which ends the
+// search.
+inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, uint64_t scanHead,
+                             uint32_t cur, uint32_t& best, uint32_t& matchStart) {
+  const uint8_t* match = window + cur;
+  uint32_t len;
+  if constexpr (std::endian::native == std::endian::little) {
+    const uint64_t diff = Load64(match) ^ scanHead;
+    if (diff != 0) {
+      len = static_cast<uint32_t>(std::countr_zero(diff) >> 3);
+      const uint32_t better = 0u - static_cast<uint32_t>(len > best);
+      matchStart = (cur & better) | (matchStart & ~better);
+      best = (len & better) | (best & ~better);
+      return true;
+    }
+  }
+  len = MatchLength(scan, match);
+  if (len > best) {
+    matchStart = cur;
+    best = len;
+  }
+  return best < kMaxMatch;
+}
+
+// The chain walk of LongestMatch over values the caller keeps in registers.
+// Chain positions fall strictly, so the walk ends at the first one at or
+// below the distance limit (0, "none", included). Each step loads both the
+// next link and the one after it from the current position, so the walk
+// waits for one memory access per two candidates instead of one per
+// candidate; the candidates and their order are those of the plain chain.
+inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, uint32_t strStart,
+                            uint32_t best, uint32_t chain, uint32_t cur, uint32_t& matchStart) {
+  const uint32_t limit = strStart >= kMaxDistance ? strStart - kMaxDistance : 0;
+  const uint8_t* scan = window + strStart;
+  const uint64_t scanHead = Load64(scan);
+  for (;;) {
+    const ChainLink link = hashPrev[cur & kHashMask];
+    if (!ExamineCandidate(window, scan, scanHead, cur, best, matchStart)) break;
+    if (--chain == 0 || link.Prev <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, link.Prev, best, matchStart)) break;
+    if (--chain == 0 || link.Skip <= limit) break;
+    cur = link.Skip;
+  }
+  return best;
 }
 
 inline const uint8_t* BlockBuffer(const CompressorState& c) {
@@ -76,17 +149,22 @@ inline int32_t BlockSize(const CompressorState& c) {
   return static_cast<int32_t>(static_cast<int64_t>(c.StrStart) - c.BlockStart);
 }
 
+// A position after the window has slid; one in the discarded half becomes
+// "none".
+inline uint16_t SlidPosition(uint16_t position) {
+  return static_cast<uint16_t>(position >= kWindowHalf ? position - kWindowHalf : 0);
+}
+
 void SlideWindow(CompressorState& c) {
   std::memcpy(&c.Window[0], &c.Window[kWindowHalf], kWindowHalf);
   c.MatchStart -= kWindowHalf;
   c.StrStart -= kWindowHalf;
   c.BlockStart -= static_cast<int32_t>(kWindowHalf);
   // Positions in the discarded half become "none".
-  for (uint16_t& entry : c.HashHead) {
-    entry = static_cast<uint16_t>(entry >= kWindowHalf ? entry - kWindowHalf : 0);
-  }
-  for (uint16_t& entry : c.HashPrev) {
-    entry = static_cast<uint16_t>(entry >= kWindowHalf ? entry - kWindowHalf : 0);
+  for (uint16_t& entry : c.HashHead) entry = SlidPosition(entry);
+  for (ChainLink& link : c.HashPrev) {
+    link.Prev = SlidPosition(link.Prev);
+    link.Skip = SlidPosition(link.Skip);
   }
 }
 
@@ -153,80 +231,99 @@ uint32_t LongestMatch(uint32_t cur) {
   CompressorState& c = Compressor();
   uint32_t chain = c.MaxChain;
   if (c.PrevLength >= c.GoodLength) chain >>= 2;
-  const uint32_t limit = c.StrStart >= kMaxDistance ? c.StrStart - kMaxDistance : 0;
-  uint32_t best = c.PrevLength;
-  const uint8_t* window = c.Window.data();
-  const uint8_t* scan = window + c.StrStart;
-  const uint16_t scanStart = Load16(scan);
-  uint16_t scanEnd = Load16(scan + best - 1);
-
-  for (;;) {
-    const uint8_t* match = window + cur;
-    if (Load16(match + best - 1) == scanEnd && Load16(match) == scanStart) {
-      const uint32_t len = MatchLength(scan, match);
-      if (len > best) {
-        c.MatchStart = cur;
-        best = len;
-        if (len >= kMaxMatch) break;
-        scanEnd = Load16(scan + best - 1);
-      }
-    }
-    if (--chain == 0) break;
-    cur = c.HashPrev[cur & kHashMask];
-    if (cur <= limit) break;
-  }
-  return best;
+  return SearchChain(c.Window.data(), c.HashPrev.data(), c.StrStart, c.PrevLength, chain, cur,
+                     c.MatchStart);
 }
 
+// The lazy loop keeps the positions, the running hash and the tables
+// addresses in locals: the symbol buffers are written through byte
+// pointers, which would otherwise make the compiler reload every field of
+// the state after each store. The fields are brought up to date before
+// anything that reads them (filling the window, ending a block) and taken
+// back afterwards.
 void DeflateStream() {
   CompressorState& c = Compressor();
+  const uint8_t* const window = c.Window.data();
+  uint16_t* const hashHead = c.HashHead.data();
+  ChainLink* const hashPrev = c.HashPrev.data();
+  const uint32_t maxLazy = c.MaxLazy;
+  const uint32_t goodLength = c.GoodLength;
+  const uint32_t maxChain = c.MaxChain;
+
+  uint32_t strStart = c.StrStart;
+  uint32_t lookahead = c.Lookahead;
+  uint32_t hash = c.InsertHash;
+  uint32_t matchStart = c.MatchStart;
+  uint32_t prevLength = c.PrevLength;
   uint32_t matchLength = kMinMatch - 1;
   bool matchAvailable = false;
 
-  while (c.Lookahead != 0) {
-    const uint32_t hashHead = InsertString(c, c.StrStart);
+  const auto insertString = [&](uint32_t pos) {
+    return InsertString(window, hashHead, hashPrev, hash, pos);
+  };
+  const auto store = [&] {
+    c.StrStart = strStart;
+    c.Lookahead = lookahead;
+    c.InsertHash = hash;
+    c.MatchStart = matchStart;
+    c.PrevLength = prevLength;
+  };
+  const auto endBlockHere = [&] {
+    store();
+    return EndBlockHere(c);
+  };
 
-    c.PrevLength = matchLength;
-    const uint32_t prevMatch = c.MatchStart;
+  while (lookahead != 0) {
+    const uint32_t head = insertString(strStart);
+
+    prevLength = matchLength;
+    const uint32_t prevMatch = matchStart;
     matchLength = kMinMatch - 1;
 
-    if (hashHead != 0 && c.PrevLength < c.MaxLazy && c.StrStart - hashHead <= kMaxDistance) {
-      matchLength = LongestMatch(hashHead);
-      if (matchLength > c.Lookahead) matchLength = c.Lookahead;
+    if (head != 0 && prevLength < maxLazy && strStart - head <= kMaxDistance) {
+      const uint32_t chain = prevLength >= goodLength ? maxChain >> 2 : maxChain;
+      matchLength = SearchChain(window, hashPrev, strStart, prevLength, chain, head, matchStart);
+      if (matchLength > lookahead) matchLength = lookahead;
       // A short match far back costs more than its literals.
-      if (matchLength == kMinMatch && c.StrStart - c.MatchStart > kTooFar) {
+      if (matchLength == kMinMatch && strStart - matchStart > kTooFar) {
         matchLength = kMinMatch - 1;
       }
     }
 
-    if (c.PrevLength >= kMinMatch && matchLength <= c.PrevLength) {
+    if (prevLength >= kMinMatch && matchLength <= prevLength) {
       // The match at the previous position is as good as any here.
-      const bool endBlock = TallySymbol(c.StrStart - 1 - prevMatch, c.PrevLength - kMinMatch);
-      c.Lookahead -= c.PrevLength - 1;
-      for (uint32_t k = c.PrevLength - 2; k != 0; --k) {
-        ++c.StrStart;
-        InsertString(c, c.StrStart);
-      }
-      ++c.StrStart;
-      c.PrevLength = 0;
+      const bool endBlock = TallySymbol(c, strStart - 1 - prevMatch, prevLength - kMinMatch);
+      lookahead -= prevLength - 1;
+      // Every position inside the match enters its chain all the same.
+      for (uint32_t k = prevLength - 2; k != 0; --k) insertString(++strStart);
+      ++strStart;
+      prevLength = 0;
       matchAvailable = false;
       matchLength = kMinMatch - 1;
-      if (endBlock && !EndBlockHere(c)) return;
+      if (endBlock && !endBlockHere()) return;
     } else if (matchAvailable) {
       // The previous byte had no better match: it goes out as a literal.
-      if (TallySymbol(0, c.Window[c.StrStart - 1]) && !EndBlockHere(c)) return;
-      ++c.StrStart;
-      --c.Lookahead;
+      if (TallySymbol(c, 0, window[strStart - 1]) && !endBlockHere()) return;
+      ++strStart;
+      --lookahead;
     } else {
       matchAvailable = true;
-      ++c.StrStart;
-      --c.Lookahead;
+      ++strStart;
+      --lookahead;
     }
 
-    while (c.Lookahead < kMinLookahead && !c.EndOfInput) FillWindow();
+    if (lookahead < kMinLookahead && !c.EndOfInput) {
+      store();
+      while (c.Lookahead < kMinLookahead && !c.EndOfInput) FillWindow();
+      // A slide moves the positions.
+      strStart = c.StrStart;
+      lookahead = c.Lookahead;
+      matchStart = c.MatchStart;
+    }
   }
 
-  if (matchAvailable) TallySymbol(0, c.Window[c.StrStart - 1]);
+  store();
+  if (matchAvailable) TallySymbol(c, 0, window[strStart - 1]);
   EndBlock(BlockBuffer(c), BlockSize(c), 1);
 }
 

@@ -2,6 +2,11 @@
 
 #include <array>
 
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#define GZARC_CRC_FOLDING 1
+#include <immintrin.h>
+#endif
+
 namespace gzarc {
 namespace {
 
@@ -44,7 +49,7 @@ inline uint32_t UpdateBytewise(uint32_t crc, const uint8_t* data, std::size_t le
 
 }  // namespace
 
-uint32_t UpdateCrc32(uint32_t crc, const uint8_t* data, std::size_t length) {
+uint32_t UpdateCrc32Sliced(uint32_t crc, const uint8_t* data, std::size_t length) {
   const auto& t = kCrcTables;
   while (length >= kSlices) {
     const uint32_t a = LoadLittle32(data) ^ crc;
@@ -59,6 +64,92 @@ uint32_t UpdateCrc32(uint32_t crc, const uint8_t* data, std::size_t length) {
     length -= kSlices;
   }
   return UpdateBytewise(crc, data, length);
+}
+
+#ifdef GZARC_CRC_FOLDING
+namespace {
+
+// x^n mod P in the register's reflected form (bit 31 is x^0): multiplying by
+// x is one step of the bitwise CRC.
+constexpr uint64_t XPowerModP(unsigned n) {
+  uint32_t v = 0x80000000u;
+  for (unsigned i = 0; i < n; ++i) v = (v >> 1) ^ ((v & 1) ? kCrcPolynomial : 0);
+  return v;
+}
+
+// Folding a 128-bit block F bits forward: its low 64 bits H (the higher
+// powers) become H * x^(F+64) and its high 64 bits L become L * x^F, both
+// reduced modulo P to at most 96 bits. A carry-less product of reflected
+// operands comes out one bit short, hence the exponents less one; a constant
+// sits in the upper half of its 64-bit lane, where bit 63 is x^0.
+constexpr uint64_t FoldConstant(unsigned bits) {
+  return XPowerModP(bits - 1) << 32;
+}
+
+__attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i block, __m128i constants) {
+  return _mm_xor_si128(_mm_clmulepi64_si128(block, constants, 0x00),
+                       _mm_clmulepi64_si128(block, constants, 0x11));
+}
+
+__attribute__((target("pclmul,sse2"))) inline __m128i LoadBlock(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Four blocks fold 512 bits at a time, in parallel; then they fold into one,
+// and the CRC of that one block's 16 bytes from a zero register is the
+// remainder of everything so far.
+__attribute__((target("pclmul,sse2"))) uint32_t UpdateCrc32Folding(uint32_t crc,
+                                                                   const uint8_t* data,
+                                                                   std::size_t length) {
+  const __m128i fold512 = _mm_set_epi64x(static_cast<int64_t>(FoldConstant(512)),
+                                         static_cast<int64_t>(FoldConstant(512 + 64)));
+  const __m128i fold128 = _mm_set_epi64x(static_cast<int64_t>(FoldConstant(128)),
+                                         static_cast<int64_t>(FoldConstant(128 + 64)));
+
+  // The register enters as a change of the first four bytes.
+  __m128i x0 = _mm_xor_si128(LoadBlock(data), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x1 = LoadBlock(data + 16);
+  __m128i x2 = LoadBlock(data + 32);
+  __m128i x3 = LoadBlock(data + 48);
+  data += 64;
+  length -= 64;
+  while (length >= 64) {
+    x0 = _mm_xor_si128(Fold(x0, fold512), LoadBlock(data));
+    x1 = _mm_xor_si128(Fold(x1, fold512), LoadBlock(data + 16));
+    x2 = _mm_xor_si128(Fold(x2, fold512), LoadBlock(data + 32));
+    x3 = _mm_xor_si128(Fold(x3, fold512), LoadBlock(data + 48));
+    data += 64;
+    length -= 64;
+  }
+  __m128i x = _mm_xor_si128(Fold(x0, fold128), x1);
+  x = _mm_xor_si128(Fold(x, fold128), x2);
+  x = _mm_xor_si128(Fold(x, fold128), x3);
+  while (length >= 16) {
+    x = _mm_xor_si128(Fold(x, fold128), LoadBlock(data));
+    data += 16;
+    length -= 16;
+  }
+  alignas(16) uint8_t block[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(block), x);
+  return UpdateCrc32Sliced(UpdateCrc32Sliced(0, block, 16), data, length);
+}
+
+bool HasCarrylessMultiply() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+  }();
+  return has;
+}
+
+}  // namespace
+#endif
+
+uint32_t UpdateCrc32(uint32_t crc, const uint8_t* data, std::size_t length) {
+#ifdef GZARC_CRC_FOLDING
+  if (length >= 64 && HasCarrylessMultiply()) return UpdateCrc32Folding(crc, data, length);
+#endif
+  return UpdateCrc32Sliced(crc, data, length);
 }
 
 }  // namespace gzarc

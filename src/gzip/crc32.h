@@ -12,4 +12,8 @@ inline constexpr uint32_t kCrcStart = 0xFFFFFFFFu;
 
 uint32_t UpdateCrc32(uint32_t crc, const uint8_t* data, std::size_t length);
 
+// The portable routine (sixteen table lookups per 16 bytes) that UpdateCrc32
+// falls back on where the processor lacks a carry-less multiply.
+uint32_t UpdateCrc32Sliced(uint32_t crc, const uint8_t* data, std::size_t length);
+
 }  // namespace gzarc

@@ -173,4 +173,26 @@ void FreeDecodeTable(const DecodeEntry* root) {
   }
 }
 
+void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast,
+                    unsigned fastBits) {
+  const FastEntry unresolved = PackFastEntry(kOpInvalid, 0, 0);
+  const unsigned size = 1u << fastBits;
+  if (root == nullptr || rootBits > fastBits) {
+    std::fill(fast, fast + size, unresolved);
+    return;
+  }
+  for (unsigned i = 0; i < size; ++i) {
+    // Follow the index's bits through the sub-tables as far as they reach.
+    const DecodeEntry* e = root + (i & ((1u << rootBits) - 1));
+    unsigned used = 0;
+    while (e->op > kOpLiteral && e->op != kOpInvalid) {
+      used += e->bits;
+      const unsigned subBits = e->op - kOpLiteral;
+      if (used + subBits > fastBits) break;
+      e = e->table + ((i >> used) & ((1u << subBits) - 1));
+    }
+    fast[i] = e->op > kOpLiteral ? unresolved : PackFastEntry(e->op, used + e->bits, e->value);
+  }
+}
+
 }  // namespace gzarc

@@ -50,4 +50,29 @@ int BuildDecodeTable(const uint8_t* lengths, unsigned n, unsigned s, const uint1
 // Releases every table of a code; accepts nullptr.
 void FreeDecodeTable(const DecodeEntry* root);
 
+// An entry of a one-level table for the decoder's fast path, packed for one
+// load: bits 0..7 the code's length, 8..15 its op, 16..31 its value. Only
+// codes that fit the table's index resolve there; longer codes and invalid
+// patterns hold op kOpInvalid, which sends the decoder to the multi-level
+// tables for the same bits.
+using FastEntry = uint32_t;
+
+inline constexpr unsigned FastBits(FastEntry e) {
+  return e & 0xFF;
+}
+inline constexpr unsigned FastOp(FastEntry e) {
+  return (e >> 8) & 0xFF;
+}
+inline constexpr unsigned FastValue(FastEntry e) {
+  return e >> 16;
+}
+inline constexpr FastEntry PackFastEntry(unsigned op, unsigned bits, unsigned value) {
+  return bits | (op << 8) | (value << 16);
+}
+
+// Derives the one-level table of fastBits index bits from the multi-level
+// tables of a code (root of rootBits index bits; nullptr for a code without
+// lengths).
+void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast, unsigned fastBits);
+
 }  // namespace gzarc

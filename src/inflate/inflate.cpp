@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "engine/engine_state.h"
@@ -47,7 +48,7 @@ constexpr uint32_t kOverrunLimit = 4;
 enum BlockResult : int { kBlockOk = 0, kBlockInvalid = 1, kBlockBadType = 2, kBlockNoMemory = 3 };
 
 // Ensures n bits in the accumulator; false once the input ran out for good.
-inline bool Ensure(DecoderState& d, uint32_t& bits, uint32_t& count, unsigned n) {
+inline bool Ensure(DecoderState& d, uint64_t& bits, uint32_t& count, unsigned n) {
   while (count < n) {
     int v;
     if (d.inputPos <= d.inputLen) {
@@ -57,13 +58,14 @@ inline bool Ensure(DecoderState& d, uint32_t& bits, uint32_t& count, unsigned n)
       v = FillInput();
       if (v < 0 && d.overrunBytes > kOverrunLimit) return false;
     }
-    bits |= static_cast<uint32_t>(v) << count;
+    // Past the end, -1 sets every bit above the valid ones.
+    bits |= static_cast<uint64_t>(static_cast<int64_t>(v)) << count;
     count += 8;
   }
   return true;
 }
 
-inline void Drop(uint32_t& bits, uint32_t& count, unsigned n) {
+inline void Drop(uint64_t& bits, uint32_t& count, unsigned n) {
   bits >>= n;
   count -= n;
 }
@@ -71,23 +73,28 @@ inline void Drop(uint32_t& bits, uint32_t& count, unsigned n) {
 // Reads n bits from the stored bit state into value.
 bool TakeBits(DecoderState& d, unsigned n, uint32_t* value) {
   if (!Ensure(d, d.inBits, d.inBitCount, n)) return false;
-  *value = d.inBits & kBitMask[n];
+  *value = static_cast<uint32_t>(d.inBits & kBitMask[n]);
   Drop(d.inBits, d.inBitCount, n);
   return true;
 }
 
+// Writes the full window and keeps a copy of it in front of the next one
+// for the back-references that reach into it.
+void WindowFull(DecoderState& d, uint32_t& pos) {
+  FlushWindow(kWindowSize);
+  std::memcpy(d.DecodeWindow.data(), CurrentWindow(d), kWindowSize);
+  pos = 0;
+  d.windowWrapped = true;
+}
+
 inline void PutByte(DecoderState& d, uint32_t& pos, uint8_t byte) {
-  d.DecodeWindow[pos++] = byte;
-  if (pos == kWindowSize) {
-    FlushWindow(kWindowSize);
-    pos = 0;
-    d.windowWrapped = true;
-  }
+  CurrentWindow(d)[pos++] = byte;
+  if (pos == kWindowSize) WindowFull(d, pos);
 }
 
 // Walks from a root entry through its sub-tables to the entry of one code
 // and drops the code's bits; nullptr for an invalid code or lack of input.
-inline const DecodeEntry* DecodeSymbol(DecoderState& d, uint32_t& bits, uint32_t& count,
+inline const DecodeEntry* DecodeSymbol(DecoderState& d, uint64_t& bits, uint32_t& count,
                                        const DecodeEntry* table, unsigned rootBits) {
   if (!Ensure(d, bits, count, rootBits)) return nullptr;
   const DecodeEntry* e = table + (bits & kBitMask[rootBits]);
@@ -181,15 +188,11 @@ int InflateStored() {
     }
     const uint32_t available = static_cast<uint32_t>(d.inputLen - d.inputPos + 1);
     const uint32_t run = std::min({length, available, kWindowSize - pos});
-    std::memcpy(d.DecodeWindow.data() + pos, d.InputBuffer + d.inputPos - 1, run);
+    std::memcpy(CurrentWindow(d) + pos, d.InputBuffer + d.inputPos - 1, run);
     d.inputPos = static_cast<int16_t>(d.inputPos + run);
     length -= run;
     pos += run;
-    if (pos == kWindowSize) {
-      FlushWindow(kWindowSize);
-      pos = 0;
-      d.windowWrapped = true;
-    }
+    if (pos == kWindowSize) WindowFull(d, pos);
   }
   d.windowPos = pos;
   return kBlockOk;
@@ -260,7 +263,7 @@ int InflateDynamic() {
   }
   const DecodeEntry* lengthTable = bt != nullptr ? bt : kMissingTable;
 
-  uint32_t bits = d.inBits;
+  uint64_t bits = d.inBits;
   uint32_t count = d.inBitCount;
   const unsigned total = nl + nd;
   unsigned filled = 0;
@@ -289,7 +292,7 @@ int InflateDynamic() {
       result = kBlockInvalid;
       break;
     }
-    repeat += bits & kBitMask[extraBits];
+    repeat += static_cast<unsigned>(bits & kBitMask[extraBits]);
     Drop(bits, count, extraBits);
     if (filled + repeat > total) {
       result = kBlockInvalid;
@@ -328,63 +331,238 @@ int InflateDynamic() {
   return result == 0 ? kBlockOk : kBlockInvalid;
 }
 
-int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsigned db) {
-  DecoderState& d = Decoder();
-  uint32_t bits = d.inBits;
-  uint32_t count = d.inBitCount;
-  uint32_t pos = d.windowPos;
-  uint8_t* window = d.DecodeWindow.data();
-  int result = kBlockInvalid;
+namespace {
 
-  for (;;) {
-    const DecodeEntry* e = DecodeSymbol(d, bits, count, lt, lb);
-    if (e == nullptr) break;
-    if (e->op == kOpLiteral) {
-      PutByte(d, pos, static_cast<uint8_t>(e->value));
+// The part of the decoder's state that InflateCodes keeps in registers.
+struct CodeCursor {
+  uint64_t bits;
+  uint32_t count;
+  uint32_t pos;
+};
+
+enum CodeStep : int { kStepMore, kStepEndOfBlock, kStepInvalid };
+
+// Decodes one literal, or one length and distance and copies the match, the
+// plain way: bits are fetched byte by byte as they are needed, and a flush
+// may come at any byte.
+CodeStep InflateOneCode(DecoderState& d, CodeCursor& c, const DecodeEntry* lt,
+                        const DecodeEntry* dt, unsigned lb, unsigned db) {
+  const DecodeEntry* e = DecodeSymbol(d, c.bits, c.count, lt, lb);
+  if (e == nullptr) return kStepInvalid;
+  if (e->op == kOpLiteral) {
+    PutByte(d, c.pos, static_cast<uint8_t>(e->value));
+    return kStepMore;
+  }
+  if (e->op == kOpEndOfBlock) return kStepEndOfBlock;
+  unsigned op = e->op;
+  if (!Ensure(d, c.bits, c.count, op)) return kStepInvalid;
+  uint32_t length = e->value + static_cast<uint32_t>(c.bits & kBitMask[op]);
+  Drop(c.bits, c.count, op);
+
+  e = DecodeSymbol(d, c.bits, c.count, dt, db);
+  if (e == nullptr) return kStepInvalid;
+  op = e->op;
+  if (!Ensure(d, c.bits, c.count, op)) return kStepInvalid;
+  const uint32_t distance = e->value + static_cast<uint32_t>(c.bits & kBitMask[op]);
+  Drop(c.bits, c.count, op);
+  // Nothing of this member lies that far back yet.
+  if (!d.windowWrapped && distance > c.pos) return kStepInvalid;
+
+  // The previous window lies right before the current one, so the source
+  // never wraps; it moves along as the window is flushed.
+  while (length > 0) {
+    uint8_t* window = CurrentWindow(d);
+    const uint32_t run = std::min(kWindowSize - c.pos, length);
+    uint8_t* to = window + c.pos;
+    const uint8_t* from = to - distance;
+    if (distance >= run) {
+      std::memcpy(to, from, run);
+    } else {
+      // Source and destination overlap: byte by byte repeats the pattern.
+      for (uint32_t t = 0; t < run; ++t) to[t] = from[t];
+    }
+    length -= run;
+    c.pos += run;
+    if (c.pos == kWindowSize) WindowFull(d, c.pos);
+  }
+  return kStepMore;
+}
+
+constexpr uint32_t kMaxMatch = 258;
+
+inline uint64_t LoadLittle64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native != std::endian::little) {
+    uint64_t r = 0;
+    for (int i = 0; i < 8; ++i) r |= uint64_t{p[i]} << (8 * i);
+    v = r;
+  }
+  return v;
+}
+
+// Copies a match whose source lies distance bytes back. Stores may run up
+// to 15 bytes past its end: those bytes of the current window are decoded
+// later anyway, and kWindowSlack covers the end of the window.
+inline uint8_t* CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
+  const uint8_t* from = out - distance;
+  uint8_t* const end = out + length;
+  if (distance >= 16) {
+    // Each chunk reads only bytes that earlier chunks already wrote.
+    do {
+      std::memcpy(out, from, 16);
+      out += 16;
+      from += 16;
+    } while (out < end);
+  } else if (distance >= 8) {
+    do {
+      std::memcpy(out, from, 8);
+      out += 8;
+      from += 8;
+    } while (out < end);
+  } else if (distance == 1) {
+    std::memset(out, *from, length);
+  } else {
+    do {
+      *out++ = *from++;
+    } while (out < end);
+  }
+  return end;
+}
+
+// Walks from a root entry through its sub-tables; the accumulator holds
+// enough bits for the longest code. nullptr for an invalid code.
+inline const DecodeEntry* FastSubTables(const DecodeEntry* e, uint64_t& bits, uint32_t& count) {
+  while (e->op > kOpLiteral) {
+    if (e->op == kOpInvalid) return nullptr;
+    Drop(bits, count, e->bits);
+    e = e->table + (bits & kBitMask[e->op - kOpLiteral]);
+  }
+  return e;
+}
+
+inline uint64_t LowBits(uint64_t bits, unsigned n) {
+  return bits & ((uint64_t{1} << n) - 1);
+}
+
+// The fast path of InflateCodes. It runs while the window has room for a
+// literal and a longest match and the input buffer still holds two words,
+// and it refills the accumulator a word at a time: one refill covers two
+// literals or a whole length and distance (at most 48 bits), so within these
+// bounds no symbol can reach a flush or a read, and the plain path's
+// flushes, reads and callbacks happen exactly where they would have. Codes
+// come from the one-level tables, and from the multi-level ones where those
+// send them.
+CodeStep InflateCodesFast(DecoderState& d, CodeCursor& c, const DecodeEntry* lt,
+                          const DecodeEntry* dt, unsigned lb, unsigned db) {
+  uint8_t* const window = CurrentWindow(d);
+  uint8_t* out = window + c.pos;
+  uint8_t* const outLimit = window + kWindowSize - kMaxMatch - 1;
+  const uint8_t* in = d.InputBuffer + d.inputPos - 1;
+  const uint8_t* const inEnd = d.InputBuffer + d.inputLen;
+  uint64_t bits = c.bits;
+  uint32_t count = c.count;
+  const FastEntry* const lf = d.fastLiteral.data();
+  const FastEntry* const df = d.fastDistance.data();
+  constexpr uint64_t kLiteralMask = (1u << kFastLiteralBits) - 1;
+  constexpr uint64_t kDistanceMask = (1u << kFastDistanceBits) - 1;
+  CodeStep step = kStepMore;
+
+  // Tops the accumulator up to at least 56 bits. Bits of the next byte may
+  // land above the counted ones; the next refill puts the same bits there.
+  auto refill = [&] {
+    bits |= LoadLittle64(in) << count;
+    in += (63 - count) >> 3;
+    count |= 56;
+  };
+  auto drop = [&](unsigned n) {
+    bits >>= n;
+    count -= n;
+  };
+
+  while (out < outLimit && inEnd - in >= 16) {
+    refill();
+    FastEntry e = lf[bits & kLiteralMask];
+    if (FastOp(e) == kOpLiteral) {
+      drop(FastBits(e));
+      *out++ = static_cast<uint8_t>(FastValue(e));
+      e = lf[bits & kLiteralMask];
+      if (FastOp(e) == kOpLiteral) {
+        drop(FastBits(e));
+        *out++ = static_cast<uint8_t>(FastValue(e));
+        continue;
+      }
+      refill();
+    }
+    if (FastOp(e) > kOpLiteral) {
+      const DecodeEntry* p = FastSubTables(lt + LowBits(bits, lb), bits, count);
+      if (p == nullptr) {
+        step = kStepInvalid;
+        break;
+      }
+      e = PackFastEntry(p->op, p->bits, p->value);
+    }
+    drop(FastBits(e));
+    if (FastOp(e) == kOpLiteral) {
+      *out++ = static_cast<uint8_t>(FastValue(e));
       continue;
     }
-    if (e->op == kOpEndOfBlock) {
-      result = kBlockOk;
+    if (FastOp(e) == kOpEndOfBlock) {
+      step = kStepEndOfBlock;
       break;
     }
-    unsigned op = e->op;
-    if (!Ensure(d, bits, count, op)) break;
-    uint32_t length = e->value + (bits & kBitMask[op]);
-    Drop(bits, count, op);
+    const uint32_t length = FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastOp(e)));
+    drop(FastOp(e));
 
-    e = DecodeSymbol(d, bits, count, dt, db);
-    if (e == nullptr) break;
-    op = e->op;
-    if (!Ensure(d, bits, count, op)) break;
-    const uint32_t distance = e->value + (bits & kBitMask[op]);
-    Drop(bits, count, op);
-    // Nothing of this member lies that far back yet.
-    if (!d.windowWrapped && distance > pos) break;
-
-    uint32_t from = pos - distance;
-    while (length > 0) {
-      from &= kWindowSize - 1;
-      const uint32_t run = std::min(kWindowSize - std::max(from, pos), length);
-      length -= run;
-      if (pos - from >= run) {
-        std::memmove(window + pos, window + from, run);
-      } else {
-        // Source and destination overlap: byte by byte repeats the pattern.
-        for (uint32_t t = 0; t < run; ++t) window[pos + t] = window[from + t];
+    e = df[bits & kDistanceMask];
+    if (FastOp(e) > kOpLiteral) {
+      const DecodeEntry* p = FastSubTables(dt + LowBits(bits, db), bits, count);
+      if (p == nullptr) {
+        step = kStepInvalid;
+        break;
       }
-      pos += run;
-      from += run;
-      if (pos == kWindowSize) {
-        FlushWindow(kWindowSize);
-        pos = 0;
-        d.windowWrapped = true;
-      }
+      e = PackFastEntry(p->op, p->bits, p->value);
     }
+    drop(FastBits(e));
+    const uint32_t distance = FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastOp(e)));
+    drop(FastOp(e));
+    if (!d.windowWrapped && distance > static_cast<uint32_t>(out - window)) {
+      step = kStepInvalid;
+      break;
+    }
+    out = CopyMatchFast(out, distance, length);
   }
-  d.inBits = bits;
-  d.inBitCount = count;
-  d.windowPos = pos;
-  return result;
+
+  // The plain path expects nothing above the counted bits.
+  c.bits = LowBits(bits, count);
+  c.count = count;
+  c.pos = static_cast<uint32_t>(out - window);
+  d.inputPos = static_cast<int16_t>(in - d.InputBuffer + 1);
+  return step;
+}
+
+}  // namespace
+
+int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsigned db) {
+  DecoderState& d = Decoder();
+  CodeCursor c{d.inBits, d.inBitCount, d.windowPos};
+  if (!d.plainOnly && !(d.fastTablesFixed && lt == d.fixedLiteral)) {
+    BuildFastTable(lt, lb, d.fastLiteral.data(), kFastLiteralBits);
+    BuildFastTable(dt, db, d.fastDistance.data(), kFastDistanceBits);
+    d.fastTablesFixed = lt == d.fixedLiteral;
+  }
+  CodeStep step = kStepMore;
+  while (step == kStepMore) {
+    if (!d.plainOnly) {
+      step = InflateCodesFast(d, c, lt, dt, lb, db);
+      if (step != kStepMore) break;
+    }
+    step = InflateOneCode(d, c, lt, dt, lb, db);
+  }
+  d.inBits = c.bits;
+  d.inBitCount = c.count;
+  d.windowPos = c.pos;
+  return step == kStepEndOfBlock ? kBlockOk : kBlockInvalid;
 }
 
 }  // namespace gzarc

@@ -20,6 +20,12 @@ namespace gzarc {
 
 inline constexpr uint32_t kWindowSize = 32768;
 inline constexpr int16_t kInputBufferSize = 4096;
+// Room behind the current window for the word-sized stores of the fast
+// decoding path, which may run up to this many bytes past a match.
+inline constexpr uint32_t kWindowSlack = 32;
+// Index bits of the fast path's one-level tables.
+inline constexpr unsigned kFastLiteralBits = 11;
+inline constexpr unsigned kFastDistanceBits = 8;
 
 // Where compressed bytes come from and decoded bytes go. Both return the
 // count transferred, or -1 on failure.
@@ -36,14 +42,21 @@ struct MemberCheck {
 };
 
 struct DecoderState {
-  // Bit state of the member being decoded.
-  uint32_t inBits = 0;
+  // Bit state of the member being decoded. The accumulator is a whole word
+  // wide so that the fast path can refill it several bytes at a time.
+  uint64_t inBits = 0;
   uint32_t inBitCount = 0;
   uint32_t windowPos = 0;
   // True once the window has been filled: from then on every distance up to
   // its size reaches decoded bytes of this member.
   bool windowWrapped = false;
-  std::array<uint8_t, kWindowSize> DecodeWindow = {};
+  // The window being filled (CurrentWindow) follows a copy of the previous
+  // one, so that every back-reference reads one contiguous run instead of
+  // wrapping around a ring.
+  std::array<uint8_t, 2 * kWindowSize + kWindowSlack> DecodeWindow = {};
+  // Decode with the plain routines alone, without the fast path (the tests
+  // hold the two against each other).
+  bool plainOnly = false;
 
   // Input: InputBuffer exists for one extraction; inputPos is 1-based.
   uint8_t* InputBuffer = nullptr;
@@ -70,10 +83,21 @@ struct DecoderState {
   unsigned fixedLiteralBits = 0;
   unsigned fixedDistanceBits = 0;
 
+  // The fast path's tables of the current block, derived from its
+  // multi-level tables; kept while they are the fixed codes' tables.
+  std::array<FastEntry, 1u << kFastLiteralBits> fastLiteral = {};
+  std::array<FastEntry, 1u << kFastDistanceBits> fastDistance = {};
+  bool fastTablesFixed = false;
+
   DecoderIo io;
 };
 
 DecoderState& Decoder();
+
+// The window that decoded bytes go to and FlushWindow writes from.
+inline uint8_t* CurrentWindow(DecoderState& d) {
+  return d.DecodeWindow.data() + kWindowSize;
+}
 
 // Prepares the input and output state of one member: packedSize compressed
 // bytes to read, unpackedSize for the percentage, and the trailer figures to

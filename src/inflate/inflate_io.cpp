@@ -86,6 +86,7 @@ void DecodeMember() {
   FreeDecodeTable(d.fixedLiteral);
   d.fixedDistance = d.fixedLiteral = nullptr;
   d.fixedDistanceBits = d.fixedLiteralBits = 0;
+  d.fastTablesFixed = false;
   // A stream that decodes cleanly can still be the wrong data: a damaged
   // archive, or one holding more than one member (even members whose
   // trailers agree must not lose all but the first one without a word).
@@ -98,7 +99,7 @@ void DecodeMember() {
 
 void FlushWindow(uint32_t n) {
   DecoderState& d = Decoder();
-  const uint8_t* window = d.DecodeWindow.data();
+  const uint8_t* window = CurrentWindow(d);
   d.crc = UpdateCrc32(d.crc, window, n);
   if (n > 0 && d.io.write(d.io.context, window, n) != static_cast<int32_t>(n)) {
     SetStatus(GZARC_STATUS_WRITE_SHORT);
