@@ -25,6 +25,11 @@ constexpr std::array<MatchConfigRow, 10> kMatchConfig = {{
     {32, 258, 258, 4096},
 }};
 
+// Both chain budgets, the full one and the quarter after a good match, are
+// even; the chain walk counts them down two candidates at a time.
+constexpr bool kEvenChain = kMatchConfig[kMatchConfigRow].MaxChain % 8 == 0;
+static_assert(kEvenChain);
+
 inline uint32_t UpdateHash(uint32_t hash, uint8_t c) {
   return ((hash << kHashShift) ^ c) & kHashMask;
 }
@@ -105,9 +110,11 @@ inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, uint64_
     const uint64_t diff = Load64(match) ^ scanHead;
     if (diff != 0) {
       len = static_cast<uint32_t>(std::countr_zero(diff) >> 3);
-      const uint32_t better = 0u - static_cast<uint32_t>(len > best);
-      matchStart = (cur & better) | (matchStart & ~better);
-      best = (len & better) | (best & ~better);
+      // Selects rather than a branch: which candidate wins is not
+      // predictable.
+      const bool better = len > best;
+      matchStart = better ? cur : matchStart;
+      best = better ? len : best;
       return true;
     }
   }
@@ -133,9 +140,12 @@ inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, ui
   for (;;) {
     const ChainLink link = hashPrev[cur & kHashMask];
     if (!ExamineCandidate(window, scan, scanHead, cur, best, matchStart)) break;
-    if (--chain == 0 || link.Prev <= limit) break;
+    // The chain budget is even (see kEvenChain), so it can only run out
+    // after the second candidate of a pair.
+    if (link.Prev <= limit) break;
     if (!ExamineCandidate(window, scan, scanHead, link.Prev, best, matchStart)) break;
-    if (--chain == 0 || link.Skip <= limit) break;
+    chain -= 2;
+    if (chain == 0 || link.Skip <= limit) break;
     cur = link.Skip;
   }
   return best;
