@@ -1,5 +1,6 @@
 #include "deflate/match_finder.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -94,36 +95,42 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
   }
 }
 
-// Examines one candidate. A candidate can only beat best when its first
+// The standing of a candidate: its length, then its position. Positions on
+// a chain fall, so among candidates of one length the first has the
+// greatest rank, and the best match, the first strictly longer one, is the
+// candidate of greatest rank. An unsigned maximum compiles to a compare and
+// a conditional move, where a comparison of lengths became a branch that no
+// predictor can learn.
+inline uint32_t MatchRank(uint32_t len, uint32_t pos) {
+  return (len << 16) | pos;
+}
+// The rank the search starts from: ahead of every candidate of the same
+// length, so that only a longer match replaces it.
+inline uint32_t StartRank(uint32_t len) {
+  return MatchRank(len, 0xFFFF);
+}
+
+// Examines one candidate. A candidate can only beat the best when its first
 // best + 1 bytes all equal the scan string, so measuring every candidate's
 // exact length and keeping the first strictly longer one picks the same
 // match as rejecting candidates on their byte pairs at the start and at
 // best - 1 first. Most candidates differ within 8 bytes: one XOR and a
-// count of trailing zeros give their length, and the update takes no
-// branch. Returns false at a match of the greatest length, which ends the
-// search.
+// count of trailing zeros give their length. Returns false at a match of
+// the greatest length, which ends the search.
 inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, uint64_t scanHead,
-                             uint32_t cur, uint32_t& best, uint32_t& matchStart) {
+                             uint32_t cur, uint32_t& rank) {
   const uint8_t* match = window + cur;
-  uint32_t len;
   if constexpr (std::endian::native == std::endian::little) {
     const uint64_t diff = Load64(match) ^ scanHead;
     if (diff != 0) {
-      len = static_cast<uint32_t>(std::countr_zero(diff) >> 3);
-      // Selects rather than a branch: which candidate wins is not
-      // predictable.
-      const bool better = len > best;
-      matchStart = better ? cur : matchStart;
-      best = better ? len : best;
+      const auto len = static_cast<uint32_t>(std::countr_zero(diff) >> 3);
+      rank = std::max(rank, MatchRank(len, cur));
       return true;
     }
   }
-  len = MatchLength(scan, match);
-  if (len > best) {
-    matchStart = cur;
-    best = len;
-  }
-  return best < kMaxMatch;
+  const uint32_t len = MatchLength(scan, match);
+  rank = std::max(rank, MatchRank(len, cur));
+  return len < kMaxMatch;
 }
 
 // The chain walk of LongestMatch over values the caller keeps in registers.
@@ -137,18 +144,21 @@ inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, ui
   const uint32_t limit = strStart >= kMaxDistance ? strStart - kMaxDistance : 0;
   const uint8_t* scan = window + strStart;
   const uint64_t scanHead = Load64(scan);
+  uint32_t rank = StartRank(best);
   for (;;) {
     const ChainLink link = hashPrev[cur & kHashMask];
-    if (!ExamineCandidate(window, scan, scanHead, cur, best, matchStart)) break;
+    if (!ExamineCandidate(window, scan, scanHead, cur, rank)) break;
     // The chain budget is even (see kEvenChain), so it can only run out
     // after the second candidate of a pair.
     if (link.Prev <= limit) break;
-    if (!ExamineCandidate(window, scan, scanHead, link.Prev, best, matchStart)) break;
+    if (!ExamineCandidate(window, scan, scanHead, link.Prev, rank)) break;
     chain -= 2;
     if (chain == 0 || link.Skip <= limit) break;
     cur = link.Skip;
   }
-  return best;
+  const uint32_t len = rank >> 16;
+  if (len > best) matchStart = rank & 0xFFFF;
+  return len;
 }
 
 inline const uint8_t* BlockBuffer(const CompressorState& c) {
