@@ -26,6 +26,12 @@ constexpr std::array<MatchConfigRow, 10> kMatchConfig = {{
     {32, 258, 258, 4096},
 }};
 
+// How far ahead of the search strings enter their chains, at most; a full
+// lookahead of input covers it. The ring of heads holds a run.
+constexpr uint32_t kInsertAhead = 32;
+constexpr uint32_t kHeadRingSize = 64;
+static_assert(kInsertAhead <= kMinLookahead && kInsertAhead <= kHeadRingSize);
+
 // Both chain budgets, the full one and the quarter after a good match, are
 // even; the chain walk counts them down two candidates at a time.
 constexpr bool kEvenChain = kMatchConfig[kMatchConfigRow].MaxChain % 8 == 0;
@@ -54,13 +60,12 @@ inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
   }
 }
 
-// Enters the string at pos into its hash chain; returns the previous head.
-// The skip link of pos is the head's own link, read before pos's entry is
-// written (the two share an entry only when the head is 32768 back, too far
-// for any search to reach).
-inline uint32_t InsertString(const uint8_t* window, uint16_t* hashHead, ChainLink* hashPrev,
-                             uint32_t& hash, uint32_t pos) {
-  hash = HashAt(window, pos);
+// Enters the string at pos, whose hash is hash, into its hash chain;
+// returns the previous head. The skip link of pos is the head's own link,
+// read before pos's entry is written (the two share an entry only when the
+// head is 32768 back, too far for any search to reach).
+inline uint32_t InsertString(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash,
+                             uint32_t pos) {
   const uint32_t head = hashHead[hash];
   const uint16_t skip = hashPrev[head & kHashMask].Prev;
   hashPrev[pos & kHashMask] = {static_cast<uint16_t>(head), skip};
@@ -278,8 +283,26 @@ void DeflateStream() {
   uint32_t matchLength = kMinMatch - 1;
   bool matchAvailable = false;
 
-  const auto insertString = [&](uint32_t pos) {
-    return InsertString(window, hashHead, hashPrev, hash, pos);
+  // Strings enter their chains a little ahead of the search, in runs, and
+  // the head each one found waits in a ring until the search reaches it. A
+  // search follows only links older than its own string, and positions
+  // still enter in order, so the chains and every head are the ones a
+  // string-by-string insertion gives; in exchange the insertions no longer
+  // wait on the lazy decisions, and the positions a match covers need no
+  // loop of their own. Positions enter only while their bytes are final:
+  // there is a full lookahead of input behind them, or the input has ended.
+  std::array<uint16_t, kHeadRingSize> headRing;
+  uint32_t insertEnd = strStart;  // positions below it are in their chains
+  const auto insertAhead = [&] {
+    const uint32_t end = strStart + (lookahead < kInsertAhead ? lookahead : kInsertAhead);
+    // Along a run the hash rolls on by one byte per position.
+    hash = HashAt(window, insertEnd);
+    for (;;) {
+      headRing[insertEnd & (kHeadRingSize - 1)] =
+          static_cast<uint16_t>(InsertString(hashHead, hashPrev, hash, insertEnd));
+      if (++insertEnd >= end) break;
+      hash = UpdateHash(hash, window[insertEnd + 2]);
+    }
   };
   const auto store = [&] {
     c.StrStart = strStart;
@@ -294,7 +317,8 @@ void DeflateStream() {
   };
 
   while (lookahead != 0) {
-    const uint32_t head = insertString(strStart);
+    if (insertEnd <= strStart) insertAhead();
+    const uint32_t head = headRing[strStart & (kHeadRingSize - 1)];
 
     prevLength = matchLength;
     const uint32_t prevMatch = matchStart;
@@ -314,9 +338,9 @@ void DeflateStream() {
       // The match at the previous position is as good as any here.
       const bool endBlock = TallySymbol(c, strStart - 1 - prevMatch, prevLength - kMinMatch);
       lookahead -= prevLength - 1;
-      // Every position inside the match enters its chain all the same.
-      for (uint32_t k = prevLength - 2; k != 0; --k) insertString(++strStart);
-      ++strStart;
+      // The positions inside the match enter their chains all the same,
+      // with the next run.
+      strStart += prevLength - 1;
       prevLength = 0;
       matchAvailable = false;
       matchLength = kMinMatch - 1;
@@ -335,7 +359,11 @@ void DeflateStream() {
     if (lookahead < kMinLookahead && !c.EndOfInput) {
       store();
       while (c.Lookahead < kMinLookahead && !c.EndOfInput) FillWindow();
-      // A slide moves the positions.
+      // A slide moves the positions, the ones waiting in the ring too.
+      if (c.StrStart != strStart) {
+        insertEnd -= kWindowHalf;
+        for (uint16_t& head : headRing) head = SlidPosition(head);
+      }
       strStart = c.StrStart;
       lookahead = c.Lookahead;
       matchStart = c.MatchStart;
