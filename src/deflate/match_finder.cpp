@@ -64,8 +64,7 @@ inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
 // returns the previous head. The skip link of pos is the head's own link,
 // read before pos's entry is written (the two share an entry only when the
 // head is 32768 back, too far for any search to reach).
-inline uint32_t InsertString(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash,
-                             uint32_t pos) {
+inline uint32_t InsertString(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash, uint32_t pos) {
   const uint32_t head = hashHead[hash];
   const uint16_t skip = hashPrev[head & kHashMask].Prev;
   hashPrev[pos & kHashMask] = {static_cast<uint16_t>(head), skip};
