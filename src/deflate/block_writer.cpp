@@ -224,11 +224,10 @@ void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCode
   const uint8_t* distanceCode = c.DistanceCode;
   const unsigned symbols = c.LiteralCount;
   unsigned distanceIndex = 0;
-  unsigned flags = 0;
   for (unsigned i = 0; i < symbols; ++i) {
-    if ((i & 7) == 0) flags = flagBuffer[i >> 3];
-    const unsigned isMatch = flags & 1;
-    flags >>= 1;
+    // The flag is fetched for every symbol: a branch every eighth one costs
+    // more in mispredictions than the load.
+    const unsigned isMatch = (flagBuffer[i >> 3] >> (i & 7)) & 1;
     const CodeField value = valueField[literals[i] | (isMatch << 8)];
     out.Add(value.bits, value.length);
 

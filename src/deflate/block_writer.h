@@ -26,13 +26,15 @@ inline bool TallySymbol(CompressorState& c, uint32_t distance, uint32_t value) {
     c.DistanceBuffer[c.DistanceCount++] = static_cast<uint16_t>(distance);
     c.FlagByte = static_cast<uint8_t>(c.FlagByte | c.FlagBit);
   }
-  c.FlagBit = static_cast<uint8_t>(c.FlagBit << 1);
-  if ((c.LiteralCount & 7) == 0) {
-    c.FlagBuffer[c.FlagCount++] = c.FlagByte;
-    c.FlagByte = 0;
-    c.FlagBit = 1;
-  }
-  return c.LiteralCount == kBlockSymbolLimit;
+  // The flag byte goes into its slot after every symbol, complete or not,
+  // and starts again after every eighth: whether this symbol completes it
+  // follows no pattern a branch could learn.
+  const uint32_t count = c.LiteralCount;
+  c.FlagBuffer[c.FlagCount] = c.FlagByte;
+  c.FlagCount = static_cast<uint16_t>(count >> 3);
+  c.FlagByte = static_cast<uint8_t>(c.FlagByte & (0u - ((count & 7) != 0)));
+  c.FlagBit = static_cast<uint8_t>(1u << (count & 7));
+  return count == kBlockSymbolLimit;
 }
 // Closes the current block. start is the block's first input byte, or null
 // once that byte has left the window; size is the input it covers.

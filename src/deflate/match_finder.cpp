@@ -1,5 +1,6 @@
 #include "deflate/match_finder.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -25,6 +26,17 @@ constexpr std::array<MatchConfigRow, 10> kMatchConfig = {{
     {32, 258, 258, 4096},
 }};
 
+// How far ahead of the search strings enter their chains, at most; a full
+// lookahead of input covers it. The ring of heads holds a run.
+constexpr uint32_t kInsertAhead = 32;
+constexpr uint32_t kHeadRingSize = 64;
+static_assert(kInsertAhead <= kMinLookahead && kInsertAhead <= kHeadRingSize);
+
+// Both chain budgets, the full one and the quarter after a good match, are
+// even; the chain walk counts them down two candidates at a time.
+constexpr bool kEvenChain = kMatchConfig[kMatchConfigRow].MaxChain % 8 == 0;
+static_assert(kEvenChain);
+
 inline uint32_t UpdateHash(uint32_t hash, uint8_t c) {
   return ((hash << kHashShift) ^ c) & kHashMask;
 }
@@ -48,13 +60,11 @@ inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
   }
 }
 
-// Enters the string at pos into its hash chain; returns the previous head.
-// The skip link of pos is the head's own link, read before pos's entry is
-// written (the two share an entry only when the head is 32768 back, too far
-// for any search to reach).
-inline uint32_t InsertString(const uint8_t* window, uint16_t* hashHead, ChainLink* hashPrev,
-                             uint32_t& hash, uint32_t pos) {
-  hash = HashAt(window, pos);
+// Enters the string at pos, whose hash is hash, into its hash chain;
+// returns the previous head. The skip link of pos is the head's own link,
+// read before pos's entry is written (the two share an entry only when the
+// head is 32768 back, too far for any search to reach).
+inline uint32_t InsertString(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash, uint32_t pos) {
   const uint32_t head = hashHead[hash];
   const uint16_t skip = hashPrev[head & kHashMask].Prev;
   hashPrev[pos & kHashMask] = {static_cast<uint16_t>(head), skip};
@@ -89,34 +99,42 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b) {
   }
 }
 
-// Examines one candidate. A candidate can only beat best when its first
+// The standing of a candidate: its length, then its position. Positions on
+// a chain fall, so among candidates of one length the first has the
+// greatest rank, and the best match, the first strictly longer one, is the
+// candidate of greatest rank. An unsigned maximum compiles to a compare and
+// a conditional move, where a comparison of lengths became a branch that no
+// predictor can learn.
+inline uint32_t MatchRank(uint32_t len, uint32_t pos) {
+  return (len << 16) | pos;
+}
+// The rank the search starts from: ahead of every candidate of the same
+// length, so that only a longer match replaces it.
+inline uint32_t StartRank(uint32_t len) {
+  return MatchRank(len, 0xFFFF);
+}
+
+// Examines one candidate. A candidate can only beat the best when its first
 // best + 1 bytes all equal the scan string, so measuring every candidate's
 // exact length and keeping the first strictly longer one picks the same
 // match as rejecting candidates on their byte pairs at the start and at
 // best - 1 first. Most candidates differ within 8 bytes: one XOR and a
-// count of trailing zeros give their length, and the update takes no
-// branch. Returns false at a match of the greatest length, which ends the
-// search.
+// count of trailing zeros give their length. Returns false at a match of
+// the greatest length, which ends the search.
 inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, uint64_t scanHead,
-                             uint32_t cur, uint32_t& best, uint32_t& matchStart) {
+                             uint32_t cur, uint32_t& rank) {
   const uint8_t* match = window + cur;
-  uint32_t len;
   if constexpr (std::endian::native == std::endian::little) {
     const uint64_t diff = Load64(match) ^ scanHead;
     if (diff != 0) {
-      len = static_cast<uint32_t>(std::countr_zero(diff) >> 3);
-      const uint32_t better = 0u - static_cast<uint32_t>(len > best);
-      matchStart = (cur & better) | (matchStart & ~better);
-      best = (len & better) | (best & ~better);
+      const auto len = static_cast<uint32_t>(std::countr_zero(diff) >> 3);
+      rank = std::max(rank, MatchRank(len, cur));
       return true;
     }
   }
-  len = MatchLength(scan, match);
-  if (len > best) {
-    matchStart = cur;
-    best = len;
-  }
-  return best < kMaxMatch;
+  const uint32_t len = MatchLength(scan, match);
+  rank = std::max(rank, MatchRank(len, cur));
+  return len < kMaxMatch;
 }
 
 // The chain walk of LongestMatch over values the caller keeps in registers.
@@ -130,15 +148,21 @@ inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, ui
   const uint32_t limit = strStart >= kMaxDistance ? strStart - kMaxDistance : 0;
   const uint8_t* scan = window + strStart;
   const uint64_t scanHead = Load64(scan);
+  uint32_t rank = StartRank(best);
   for (;;) {
     const ChainLink link = hashPrev[cur & kHashMask];
-    if (!ExamineCandidate(window, scan, scanHead, cur, best, matchStart)) break;
-    if (--chain == 0 || link.Prev <= limit) break;
-    if (!ExamineCandidate(window, scan, scanHead, link.Prev, best, matchStart)) break;
-    if (--chain == 0 || link.Skip <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, cur, rank)) break;
+    // The chain budget is even (see kEvenChain), so it can only run out
+    // after the second candidate of a pair.
+    if (link.Prev <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, link.Prev, rank)) break;
+    chain -= 2;
+    if (chain == 0 || link.Skip <= limit) break;
     cur = link.Skip;
   }
-  return best;
+  const uint32_t len = rank >> 16;
+  if (len > best) matchStart = rank & 0xFFFF;
+  return len;
 }
 
 inline const uint8_t* BlockBuffer(const CompressorState& c) {
@@ -258,8 +282,26 @@ void DeflateStream() {
   uint32_t matchLength = kMinMatch - 1;
   bool matchAvailable = false;
 
-  const auto insertString = [&](uint32_t pos) {
-    return InsertString(window, hashHead, hashPrev, hash, pos);
+  // Strings enter their chains a little ahead of the search, in runs, and
+  // the head each one found waits in a ring until the search reaches it. A
+  // search follows only links older than its own string, and positions
+  // still enter in order, so the chains and every head are the ones a
+  // string-by-string insertion gives; in exchange the insertions no longer
+  // wait on the lazy decisions, and the positions a match covers need no
+  // loop of their own. Positions enter only while their bytes are final:
+  // there is a full lookahead of input behind them, or the input has ended.
+  std::array<uint16_t, kHeadRingSize> headRing;
+  uint32_t insertEnd = strStart;  // positions below it are in their chains
+  const auto insertAhead = [&] {
+    const uint32_t end = strStart + (lookahead < kInsertAhead ? lookahead : kInsertAhead);
+    // Along a run the hash rolls on by one byte per position.
+    hash = HashAt(window, insertEnd);
+    for (;;) {
+      headRing[insertEnd & (kHeadRingSize - 1)] =
+          static_cast<uint16_t>(InsertString(hashHead, hashPrev, hash, insertEnd));
+      if (++insertEnd >= end) break;
+      hash = UpdateHash(hash, window[insertEnd + 2]);
+    }
   };
   const auto store = [&] {
     c.StrStart = strStart;
@@ -274,7 +316,8 @@ void DeflateStream() {
   };
 
   while (lookahead != 0) {
-    const uint32_t head = insertString(strStart);
+    if (insertEnd <= strStart) insertAhead();
+    const uint32_t head = headRing[strStart & (kHeadRingSize - 1)];
 
     prevLength = matchLength;
     const uint32_t prevMatch = matchStart;
@@ -294,9 +337,9 @@ void DeflateStream() {
       // The match at the previous position is as good as any here.
       const bool endBlock = TallySymbol(c, strStart - 1 - prevMatch, prevLength - kMinMatch);
       lookahead -= prevLength - 1;
-      // Every position inside the match enters its chain all the same.
-      for (uint32_t k = prevLength - 2; k != 0; --k) insertString(++strStart);
-      ++strStart;
+      // The positions inside the match enter their chains all the same,
+      // with the next run.
+      strStart += prevLength - 1;
       prevLength = 0;
       matchAvailable = false;
       matchLength = kMinMatch - 1;
@@ -315,7 +358,11 @@ void DeflateStream() {
     if (lookahead < kMinLookahead && !c.EndOfInput) {
       store();
       while (c.Lookahead < kMinLookahead && !c.EndOfInput) FillWindow();
-      // A slide moves the positions.
+      // A slide moves the positions, the ones waiting in the ring too.
+      if (c.StrStart != strStart) {
+        insertEnd -= kWindowHalf;
+        for (uint16_t& head : headRing) head = SlidPosition(head);
+      }
       strStart = c.StrStart;
       lookahead = c.Lookahead;
       matchStart = c.MatchStart;

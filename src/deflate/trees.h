@@ -40,8 +40,11 @@ void CountCodeLengthRuns(TreeNode* tree, int last);
 uint16_t ReverseBits(uint32_t code, int length);
 
 // The distance code of a distance minus one (0-32767).
+// The index is chosen before the one load, which lets the choice be a
+// conditional move: near and far distances alternate without a pattern.
 inline uint8_t DistanceCodeOf(const uint8_t* distanceCode, uint32_t distance) {
-  return distance < 256 ? distanceCode[distance] : distanceCode[256 + (distance >> 7)];
+  const uint32_t far = 256 + (distance >> 7);
+  return distanceCode[distance < 256 ? distance : far];
 }
 
 }  // namespace gzarc::deflate
