@@ -204,13 +204,19 @@ void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCode
     const unsigned extra = LengthExtraBits[k];
     // Length 258 has no extra bits although it is not its code's base.
     const unsigned offset = extra != 0 ? v - c.LengthBase[k] : 0;
-    valueField[256 + v] = {code.FreqOrCode | (offset << code.ParentOrLength),
-                           code.ParentOrLength + extra};
+    // A length code the block does not use has no code length (the field
+    // still holds a tree link); its entry is never read, but the shift must
+    // stay defined.
+    const unsigned shift = code.ParentOrLength <= kMaxCodeBits ? code.ParentOrLength : 0;
+    valueField[256 + v] = {code.FreqOrCode | (offset << shift), code.ParentOrLength + extra};
   }
   // Each distance code with the shift of its extra bits in length.
   std::array<CodeField, kDistanceSymbols> distanceField;
+  // A literal looks up a distance code as well, maybe one the block does not
+  // use; such a code gets length 0 so that the shift below stays defined.
   for (unsigned d = 0; d < kDistanceSymbols; ++d) {
-    distanceField[d] = {distanceCodes[d].FreqOrCode, distanceCodes[d].ParentOrLength};
+    const unsigned length = distanceCodes[d].ParentOrLength;
+    distanceField[d] = {distanceCodes[d].FreqOrCode, length <= kMaxCodeBits ? length : 0};
   }
 
   // Literals and matches take the same path, so the loop has no branch on
