@@ -78,11 +78,16 @@ bool TakeBits(DecoderState& d, unsigned n, uint32_t* value) {
   return true;
 }
 
-// Writes the full window and keeps a copy of it in front of the next one
-// for the back-references that reach into it.
+// Writes the full window and leaves it, or a copy of it, right in front of
+// the next one for the back-references that reach into it.
 void WindowFull(DecoderState& d, uint32_t& pos) {
   FlushWindow(kWindowSize);
-  std::memcpy(d.DecodeWindow.data(), CurrentWindow(d), kWindowSize);
+  if (d.windowOffset + 2 * kWindowSize + kWindowSlack <= d.DecodeWindow.size()) {
+    d.windowOffset += kWindowSize;
+  } else {
+    std::memcpy(d.DecodeWindow.data(), CurrentWindow(d), kWindowSize);
+    d.windowOffset = kWindowSize;
+  }
   pos = 0;
   d.windowWrapped = true;
 }
@@ -115,6 +120,7 @@ int InflateStream() {
   DecoderState& d = Decoder();
   d.inBits = d.inBitCount = d.windowPos = 0;
   d.windowWrapped = false;
+  d.windowOffset = kWindowSize;
   bool last = false;
   do {
     const int result = InflateBlock(&last);
