@@ -26,6 +26,7 @@ inline constexpr uint32_t kWindowCount = 4;
 // Room behind the current window for the word-sized stores of the fast
 // decoding path, which may run up to this many bytes past a match.
 inline constexpr uint32_t kWindowSlack = 32;
+inline constexpr uint32_t kDecodeBufferSize = kWindowCount * kWindowSize + kWindowSlack;
 // Index bits of the fast path's one-level tables.
 inline constexpr unsigned kFastLiteralBits = 11;
 inline constexpr unsigned kFastDistanceBits = 8;
@@ -58,7 +59,7 @@ struct DecoderState {
   // instead of wrapping around a ring. Windows are filled one after another
   // until the last fits; then the last is copied to the front and filling
   // goes on after it.
-  std::array<uint8_t, kWindowCount* kWindowSize + kWindowSlack> DecodeWindow = {};
+  std::array<uint8_t, kDecodeBufferSize> DecodeWindow = {};
   uint32_t windowOffset = kWindowSize;
   // Decode with the plain routines alone, without the fast path (the tests
   // hold the two against each other).
