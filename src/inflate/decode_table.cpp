@@ -173,25 +173,46 @@ void FreeDecodeTable(const DecodeEntry* root) {
   }
 }
 
+namespace {
+
+// The one-level entry of index i: its bits are followed through the
+// sub-tables as far as they reach.
+FastEntry ResolveFastEntry(const DecodeEntry* root, unsigned rootBits, unsigned i,
+                           unsigned fastBits) {
+  const DecodeEntry* e = root + (i & ((1u << rootBits) - 1));
+  unsigned used = 0;
+  while (e->op > kOpLiteral && e->op != kOpInvalid) {
+    used += e->bits;
+    const unsigned subBits = e->op - kOpLiteral;
+    if (used + subBits > fastBits) break;
+    e = e->table + ((i >> used) & ((1u << subBits) - 1));
+  }
+  return e->op > kOpLiteral ? PackFastEntry(kOpInvalid, 0, 0)
+                            : PackFastEntry(e->op, used + e->bits, e->value);
+}
+
+}  // namespace
+
 void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast,
                     unsigned fastBits) {
-  const FastEntry unresolved = PackFastEntry(kOpInvalid, 0, 0);
   const unsigned size = 1u << fastBits;
   if (root == nullptr || rootBits > fastBits) {
-    std::fill(fast, fast + size, unresolved);
+    std::fill(fast, fast + size, PackFastEntry(kOpInvalid, 0, 0));
     return;
   }
-  for (unsigned i = 0; i < size; ++i) {
-    // Follow the index's bits through the sub-tables as far as they reach.
-    const DecodeEntry* e = root + (i & ((1u << rootBits) - 1));
-    unsigned used = 0;
-    while (e->op > kOpLiteral && e->op != kOpInvalid) {
-      used += e->bits;
-      const unsigned subBits = e->op - kOpLiteral;
-      if (used + subBits > fastBits) break;
-      e = e->table + ((i >> used) & ((1u << subBits) - 1));
+  // A root entry that holds a code decodes the same whatever the index bits
+  // above the root's: the first root-sized run of the table repeats, and
+  // only the indices whose root entry links to a sub-table differ.
+  const unsigned rootSize = 1u << rootBits;
+  for (unsigned i = 0; i < rootSize; ++i) fast[i] = ResolveFastEntry(root, rootBits, i, fastBits);
+  for (unsigned at = rootSize; at < size; at += rootSize) {
+    std::copy(fast, fast + rootSize, fast + at);
+  }
+  for (unsigned r = 0; r < rootSize; ++r) {
+    if (root[r].op <= kOpLiteral || root[r].op == kOpInvalid) continue;
+    for (unsigned i = r + rootSize; i < size; i += rootSize) {
+      fast[i] = ResolveFastEntry(root, rootBits, i, fastBits);
     }
-    fast[i] = e->op > kOpLiteral ? unresolved : PackFastEntry(e->op, used + e->bits, e->value);
   }
 }
 

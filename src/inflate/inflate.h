@@ -20,9 +20,13 @@ namespace gzarc {
 
 inline constexpr uint32_t kWindowSize = 32768;
 inline constexpr int16_t kInputBufferSize = 4096;
+// Windows that fit the decode buffer; every kWindowCount - 1 flushes cost a
+// copy of the last window.
+inline constexpr uint32_t kWindowCount = 4;
 // Room behind the current window for the word-sized stores of the fast
 // decoding path, which may run up to this many bytes past a match.
 inline constexpr uint32_t kWindowSlack = 32;
+inline constexpr uint32_t kDecodeBufferSize = kWindowCount * kWindowSize + kWindowSlack;
 // Index bits of the fast path's one-level tables.
 inline constexpr unsigned kFastLiteralBits = 11;
 inline constexpr unsigned kFastDistanceBits = 8;
@@ -50,10 +54,13 @@ struct DecoderState {
   // True once the window has been filled: from then on every distance up to
   // its size reaches decoded bytes of this member.
   bool windowWrapped = false;
-  // The window being filled (CurrentWindow) follows a copy of the previous
-  // one, so that every back-reference reads one contiguous run instead of
-  // wrapping around a ring.
-  std::array<uint8_t, 2 * kWindowSize + kWindowSlack> DecodeWindow = {};
+  // The window being filled (CurrentWindow, at windowOffset) follows the
+  // previous one, so that every back-reference reads one contiguous run
+  // instead of wrapping around a ring. Windows are filled one after another
+  // until the last fits; then the last is copied to the front and filling
+  // goes on after it.
+  std::array<uint8_t, kDecodeBufferSize> DecodeWindow = {};
+  uint32_t windowOffset = kWindowSize;
   // Decode with the plain routines alone, without the fast path (the tests
   // hold the two against each other).
   bool plainOnly = false;
@@ -96,7 +103,7 @@ DecoderState& Decoder();
 
 // The window that decoded bytes go to and FlushWindow writes from.
 inline uint8_t* CurrentWindow(DecoderState& d) {
-  return d.DecodeWindow.data() + kWindowSize;
+  return d.DecodeWindow.data() + d.windowOffset;
 }
 
 // Prepares the input and output state of one member: packedSize compressed
