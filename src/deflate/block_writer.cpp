@@ -230,10 +230,8 @@ void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCode
   const uint8_t* distanceCode = c.DistanceCode;
   const unsigned symbols = c.LiteralCount;
   unsigned distanceIndex = 0;
-  for (unsigned i = 0; i < symbols; ++i) {
-    // The flag is fetched for every symbol: a branch every eighth one costs
-    // more in mispredictions than the load.
-    const unsigned isMatch = (flagBuffer[i >> 3] >> (i & 7)) & 1;
+  // Adds symbol i, whose flag is isMatch, and drains.
+  const auto addSymbol = [&](unsigned i, unsigned isMatch) {
     const CodeField value = valueField[literals[i] | (isMatch << 8)];
     out.Add(value.bits, value.length);
 
@@ -246,7 +244,34 @@ void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCode
     const uint32_t keep = 0u - isMatch;
     out.Add((code.bits | ((dist - distanceBase[d]) << code.length)) & keep,
             (code.length + DistanceExtraBits[d]) & keep);
-    if (!out.Drain()) return;
+    return out.Drain();
+  };
+  unsigned i = 0;
+  for (; i + 8 <= symbols; i += 8) {
+    const unsigned flags = flagBuffer[i >> 3];
+    if (flags == 0) {
+      // Eight literals go out three at a time with one drain: three codes
+      // of at most 15 bits fit beside the 16 bits a drain may leave, and
+      // the words written are the same, one drain or many.
+      const uint8_t* run = literals + i;
+      for (unsigned k = 0; k < 8; k += 3) {
+        const unsigned n = k + 3 <= 8 ? 3 : 8 - k;
+        for (unsigned j = 0; j < n; ++j) {
+          const CodeField value = valueField[run[k + j]];
+          out.Add(value.bits, value.length);
+        }
+        if (!out.Drain()) return;
+      }
+    } else {
+      // The flag of each symbol is taken without a branch: whether it is a
+      // match follows no pattern a predictor could learn.
+      for (unsigned j = 0; j < 8; ++j) {
+        if (!addSymbol(i + j, (flags >> j) & 1)) return;
+      }
+    }
+  }
+  for (; i < symbols; ++i) {
+    if (!addSymbol(i, (flagBuffer[i >> 3] >> (i & 7)) & 1)) return;
   }
   out.Add(literalCodes[kEndOfBlock].FreqOrCode, literalCodes[kEndOfBlock].ParentOrLength);
   if (!out.Drain()) return;

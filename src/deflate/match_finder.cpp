@@ -354,6 +354,18 @@ void DeflateStream() {
       ++strStart;
       --lookahead;
     }
+    if (matchLength >= maxLazy && lookahead >= kMinLookahead) {
+      // A match this long is taken without a look at the next position,
+      // which the next pass would only spend its time deciding; the window
+      // needs no filling in between, so the match goes out now.
+      const bool endBlock = TallySymbol(c, strStart - 1 - matchStart, matchLength - kMinMatch);
+      lookahead -= matchLength - 1;
+      strStart += matchLength - 1;
+      prevLength = 0;
+      matchAvailable = false;
+      matchLength = kMinMatch - 1;
+      if (endBlock && !endBlockHere()) return;
+    }
 
     if (lookahead < kMinLookahead && !c.EndOfInput) {
       store();
