@@ -284,8 +284,8 @@ void SendCodeLengths(const TreeNode* tree, int last) {
   int prev = -1;
   int run = 0;
   int next = tree[0].ParentOrLength;
-  int longest = next == 0 ? 138 : 7;
-  int shortest = next == 0 ? 3 : 4;
+  int longest = NextRunLimits(-1, next).longest;
+  int shortest = NextRunLimits(-1, next).shortest;
 
   for (int n = 0; n <= last; ++n) {
     const int cur = next;
@@ -312,16 +312,9 @@ void SendCodeLengths(const TreeNode* tree, int last) {
     if (Failed()) return;
     run = 0;
     prev = cur;
-    if (next == 0) {
-      longest = 138;
-      shortest = 3;
-    } else if (cur == next) {
-      longest = 6;
-      shortest = 3;
-    } else {
-      longest = 7;
-      shortest = 4;
-    }
+    const RunLimits limits = NextRunLimits(cur, next);
+    longest = limits.longest;
+    shortest = limits.shortest;
   }
 }
 

@@ -178,8 +178,8 @@ void CountCodeLengthRuns(TreeNode* tree, int last) {
   int prev = -1;
   int run = 0;
   int next = tree[0].ParentOrLength;
-  int longest = next == 0 ? 138 : 7;
-  int shortest = next == 0 ? 3 : 4;
+  int longest = NextRunLimits(-1, next).longest;
+  int shortest = NextRunLimits(-1, next).shortest;
   // A guard that equals no real length ends the last run.
   tree[last + 1].ParentOrLength = 0xFFFF;
 
@@ -199,16 +199,9 @@ void CountCodeLengthRuns(TreeNode* tree, int last) {
     }
     run = 0;
     prev = cur;
-    if (next == 0) {
-      longest = 138;
-      shortest = 3;
-    } else if (cur == next) {
-      longest = 6;
-      shortest = 3;
-    } else {
-      longest = 7;
-      shortest = 4;
-    }
+    const RunLimits limits = NextRunLimits(cur, next);
+    longest = limits.longest;
+    shortest = limits.shortest;
   }
 }
 

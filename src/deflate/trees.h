@@ -37,6 +37,19 @@ void SiftDown(const TreeNode* tree, int k);
 void AssignBitLengths(TreeDesc& desc);
 void AssignCodes(TreeNode* tree, int last);
 void CountCodeLengthRuns(TreeNode* tree, int last);
+
+// The run limits of the code-length walk that counting and sending share:
+// runs of zeros go up to 138; a length repeated after itself takes runs of
+// 3 to 6 repeats; any other length needs 4 to start a repeat.
+struct RunLimits {
+  int longest;
+  int shortest;
+};
+inline RunLimits NextRunLimits(int cur, int next) {
+  if (next == 0) return {138, 3};
+  if (cur == next) return {6, 3};
+  return {7, 4};
+}
 uint16_t ReverseBits(uint32_t code, int length);
 
 // The distance code of a distance minus one (0-32767).
