@@ -1,6 +1,7 @@
 // Settings, status rules, callbacks and the current archive, driven through
 // the exports as a host drives them.
-#include <dirent.h>
+#include "engine/engine_state.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "engine/archive.h"
-#include "engine/engine_state.h"
 #include "gzarc.h"
 #include "test_support.h"
 
@@ -24,26 +24,15 @@ class EngineStateTest : public ::testing::Test {
   void TearDown() override { Engine() = gzarc::EngineState{}; }
 };
 
-int OpenDescriptorCount() {
-  int n = 0;
-  DIR* d = ::opendir("/proc/self/fd");
-  while (d != nullptr && ::readdir(d) != nullptr) ++n;
-  if (d != nullptr) ::closedir(d);
-  return n;
-}
-
-const std::vector<uint8_t> kGzipBytes = {0x1F, 0x8B, 0x08, 0x00, 0, 0, 0, 0, 0, 3, 3, 0,
-                                         0,    0,    0,    0,    0, 0, 0, 0};
+const std::vector<uint8_t> kGzipBytes = {0x1F, 0x8B, 0x08, 0x00, 0, 0, 0, 0, 0, 3,
+                                         3,    0,    0,    0,    0, 0, 0, 0, 0, 0};
 
 TEST_F(EngineStateTest, InputPathGetsSeparatorByLengthOnly) {
   const struct {
     const char* in;
     const char* out;
-  } cases[] = {{"C:\\", "C:\\"},
-               {"abc", "abc"},
-               {"abcd", "abcd\\"},
-               {"C:\\dir\\", "C:\\dir\\\\"},
-               {"", ""}};
+  } cases[] = {
+      {"C:\\", "C:\\"}, {"abc", "abc"}, {"abcd", "abcd\\"}, {"C:\\dir\\", "C:\\dir\\\\"}, {"", ""}};
   for (const auto& c : cases) {
     SetInputPath(c.in);
     EXPECT_STREQ(Engine().InputPath, c.out) << c.in;
@@ -116,9 +105,9 @@ TEST_F(EngineStateTest, StatusRulesOfTheExports) {
   TestArc();
   EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_UNSUPPORTED);
   EXPECT_EQ(GetArchiveStatus(), 0x8002);
-  for (auto* notSupported : {&AddDamageGuardArc, &BuildUnDamagedArc, &CreateArcSfx2,
-                             &CreateDirectoryArc, &CreateExeArc, &SetFileCommentsArc,
-                             &SetMainCommentArc, &StripDamageGuardArc}) {
+  for (auto* notSupported :
+       {&AddDamageGuardArc, &BuildUnDamagedArc, &CreateArcSfx2, &CreateDirectoryArc, &CreateExeArc,
+        &SetFileCommentsArc, &SetMainCommentArc, &StripDamageGuardArc}) {
     SetArchiveStatus(0);
     notSupported(1, 2, 3);
     EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_UNSUPPORTED);
@@ -137,7 +126,9 @@ TEST_F(EngineStateTest, StatusRulesOfTheExports) {
   EXPECT_EQ(GetArchiveStatus(), 77);
 }
 
-int32_t GZARC_CALL Progress(void*, int32_t, int32_t) { return 1; }
+int32_t GZARC_CALL Progress(void*, int32_t, int32_t) {
+  return 1;
+}
 void GZARC_CALL Signal(void*, int64_t, int32_t) {}
 void GZARC_CALL Opaque() {}
 
@@ -262,7 +253,7 @@ TEST_F(EngineStateTest, OpeningLeavesNoDescriptorBehind) {
   TempDir dir;
   gzarc::test::WriteFile(dir.Native("good.gz"), kGzipBytes);
   gzarc::test::WriteFile(dir.Native("plain.txt"), "hello");
-  const int before = OpenDescriptorCount();
+  const std::size_t before = gzarc::test::OpenDescriptorCount();
   for (int i = 0; i < 20; ++i) {
     InitZipFile(dir.Win("plain.txt").c_str());
     EXPECT_EQ(GetArchiveStatus(), 0);
@@ -271,7 +262,7 @@ TEST_F(EngineStateTest, OpeningLeavesNoDescriptorBehind) {
     InitArcFile(dir.Win("good.gz").c_str());
     InitArcFile(dir.Win("plain.txt").c_str());
   }
-  EXPECT_EQ(OpenDescriptorCount(), before);
+  EXPECT_EQ(gzarc::test::OpenDescriptorCount(), before);
 
   InitZipFile(dir.Win("nothing-here").c_str());
   EXPECT_EQ(GetArchiveStatus(), GZARC_STATUS_FILE_ERROR);

@@ -53,16 +53,6 @@ const char* CallName(Call call) {
   return "?";
 }
 
-std::size_t OpenDescriptors() {
-  std::size_t n = 0;
-  std::error_code ec;
-  for (auto it = fs::directory_iterator("/proc/self/fd", ec); it != fs::directory_iterator();
-       it.increment(ec)) {
-    ++n;
-  }
-  return n;
-}
-
 // Everything below a folder: files with their bytes, folders as empty
 // entries flagged as such.
 struct Tree {
@@ -180,14 +170,14 @@ class FaultSweep : public ::testing::Test {
     StepLog log;
     gLog = &log;
     faults::Arm({});
-    const std::size_t descriptors = OpenDescriptors();
+    const std::size_t descriptors = gzarc::test::OpenDescriptorCount();
     ASSERT_EQ(operation(), 0) << "the clean run fails";
     gLog = nullptr;
     std::array<uint64_t, kKinds> counts{};
     for (std::size_t k = 0; k < kKinds; ++k) counts[k] = faults::Count(static_cast<Call>(k));
     faults::Disarm();
     const Tree done = Snapshot(dir_.path());
-    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(gzarc::test::OpenDescriptorCount(), descriptors);
     std::string calls;
     for (Call call : kAllCalls) {
       calls += std::string(" ") + CallName(call) + " " +
@@ -216,7 +206,8 @@ class FaultSweep : public ::testing::Test {
           ++gTotals.injected;
           const Outcome expected = expect(call, site);
           EXPECT_EQ(status, expected.status) << where;
-          EXPECT_EQ(OpenDescriptors(), descriptors) << where << ": a descriptor stays open";
+          EXPECT_EQ(gzarc::test::OpenDescriptorCount(), descriptors)
+              << where << ": a descriptor stays open";
           Tree after = Snapshot(dir_.path());
           for (const std::string& name : expected.mayStay) {
             if (before.folders.count(name) == 0) after.folders.erase(name);

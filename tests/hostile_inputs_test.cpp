@@ -113,26 +113,16 @@ Files Snapshot(const std::string& root) {
   return files;
 }
 
-std::size_t OpenDescriptors() {
-  std::size_t n = 0;
-  std::error_code ec;
-  for (auto it = fs::directory_iterator("/proc/self/fd", ec); it != fs::directory_iterator();
-       it.increment(ec)) {
-    ++n;
-  }
-  return n;
-}
-
 class HostileInputs : public ::testing::Test {
  protected:
   void SetUp() override {
     DoneArcFile(nullptr);
     fs::create_directory(dir_.Native("in"));
-    descriptors_ = OpenDescriptors();
+    descriptors_ = gzarc::test::OpenDescriptorCount();
   }
   void TearDown() override {
     DoneArcFile(nullptr);
-    EXPECT_EQ(OpenDescriptors(), descriptors_) << "a descriptor stays open";
+    EXPECT_EQ(gzarc::test::OpenDescriptorCount(), descriptors_) << "a descriptor stays open";
   }
   static void TearDownTestSuite() {
     std::printf("[hostile inputs] inputs tried: %llu\n", static_cast<unsigned long long>(gTried));

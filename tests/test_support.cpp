@@ -39,11 +39,14 @@ std::string ToWin(const std::string& posixPath) {
   return s;
 }
 
-std::string TempDir::Win(const std::string& name) const { return ToWin(Native(name)); }
+std::string TempDir::Win(const std::string& name) const {
+  return ToWin(Native(name));
+}
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -63,6 +66,16 @@ bool FileExists(const std::string& path) {
 int Run(const std::string& command) {
   const int rc = std::system(command.c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::size_t OpenDescriptorCount() {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
+       it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    ++n;
+  }
+  return n;
 }
 
 bool HaveProgram(const std::string& name) {

@@ -2,6 +2,7 @@
 // paths, so that each test acts as a host would.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ std::vector<uint8_t> ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 // Runs a shell command; returns its exit status.
 int Run(const std::string& command);
+// Descriptors open in this process, to show that nothing leaks one.
+std::size_t OpenDescriptorCount();
 // True when a program is on the PATH.
 bool HaveProgram(const std::string& name);
 
