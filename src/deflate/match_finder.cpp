@@ -33,9 +33,10 @@ constexpr uint32_t kHeadRingSize = 64;
 static_assert(kInsertAhead <= kMinLookahead && kInsertAhead <= kHeadRingSize);
 
 // Both chain budgets, the full one and the quarter after a good match, are
-// even; the chain walk counts them down two candidates at a time.
-constexpr bool kEvenChain = kMatchConfig[kMatchConfigRow].MaxChain % 8 == 0;
-static_assert(kEvenChain);
+// multiples of four; the chain walk counts them down four candidates at a
+// time.
+constexpr bool kChainInFours = kMatchConfig[kMatchConfigRow].MaxChain % 16 == 0;
+static_assert(kChainInFours);
 
 inline uint32_t UpdateHash(uint32_t hash, uint8_t c) {
   return ((hash << kHashShift) ^ c) & kHashMask;
@@ -61,13 +62,23 @@ inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
 }
 
 // Enters the string at pos, whose hash is hash, into its hash chain;
-// returns the previous head. The skip link of pos is the head's own link,
-// read before pos's entry is written (the two share an entry only when the
-// head is 32768 back, too far for any search to reach).
+// returns the previous head. The links of pos are the head followed by the
+// head's own first three, read before pos's entry is written (the two share
+// an entry only when the head is 32768 back, too far for any search to
+// reach, and a search stops there before it reads the links behind it).
 inline uint32_t InsertString(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash, uint32_t pos) {
   const uint32_t head = hashHead[hash];
-  const uint16_t skip = hashPrev[head & kHashMask].Prev;
-  hashPrev[pos & kHashMask] = {static_cast<uint16_t>(head), skip};
+  const ChainLink& older = hashPrev[head & kHashMask];
+  ChainLink& entry = hashPrev[pos & kHashMask];
+  if constexpr (std::endian::native == std::endian::little) {
+    // The four links as one word: the head's links move up one place.
+    uint64_t links;
+    std::memcpy(&links, &older, sizeof links);
+    links = (links << 16) | head;
+    std::memcpy(&entry, &links, sizeof links);
+  } else {
+    entry = {{static_cast<uint16_t>(head), older.Link[0], older.Link[1], older.Link[2]}};
+  }
   hashHead[hash] = static_cast<uint16_t>(pos);
   return head;
 }
@@ -139,10 +150,10 @@ inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, uint64_
 
 // The chain walk of LongestMatch over values the caller keeps in registers.
 // Chain positions fall strictly, so the walk ends at the first one at or
-// below the distance limit (0, "none", included). Each step loads both the
-// next link and the one after it from the current position, so the walk
-// waits for one memory access per two candidates instead of one per
-// candidate; the candidates and their order are those of the plain chain.
+// below the distance limit (0, "none", included). Each step loads the next
+// four links from the current position, so the walk waits for one memory
+// access per four candidates instead of one per candidate; the candidates
+// and their order are those of the plain chain.
 inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, uint32_t strStart,
                             uint32_t best, uint32_t chain, uint32_t cur, uint32_t& matchStart) {
   const uint32_t limit = strStart >= kMaxDistance ? strStart - kMaxDistance : 0;
@@ -152,13 +163,17 @@ inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, ui
   for (;;) {
     const ChainLink link = hashPrev[cur & kHashMask];
     if (!ExamineCandidate(window, scan, scanHead, cur, rank)) break;
-    // The chain budget is even (see kEvenChain), so it can only run out
-    // after the second candidate of a pair.
-    if (link.Prev <= limit) break;
-    if (!ExamineCandidate(window, scan, scanHead, link.Prev, rank)) break;
-    chain -= 2;
-    if (chain == 0 || link.Skip <= limit) break;
-    cur = link.Skip;
+    // The chain budget is a multiple of four (see kChainInFours), so it can
+    // only run out after the last candidate of a group.
+    if (link.Link[0] <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, link.Link[0], rank)) break;
+    if (link.Link[1] <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, link.Link[1], rank)) break;
+    if (link.Link[2] <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, link.Link[2], rank)) break;
+    chain -= 4;
+    if (chain == 0 || link.Link[3] <= limit) break;
+    cur = link.Link[3];
   }
   const uint32_t len = rank >> 16;
   if (len > best) matchStart = rank & 0xFFFF;
@@ -186,9 +201,8 @@ void SlideWindow(CompressorState& c) {
   c.BlockStart -= static_cast<int32_t>(kWindowHalf);
   // Positions in the discarded half become "none".
   for (uint16_t& entry : c.HashHead) entry = SlidPosition(entry);
-  for (ChainLink& link : c.HashPrev) {
-    link.Prev = SlidPosition(link.Prev);
-    link.Skip = SlidPosition(link.Skip);
+  for (ChainLink& entry : c.HashPrev) {
+    for (uint16_t& link : entry.Link) link = SlidPosition(link);
   }
 }
 
