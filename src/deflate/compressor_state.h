@@ -89,6 +89,11 @@ struct CompressIo {
 };
 
 struct CompressorState {
+  // Not constexpr on purpose: a state that could be built at compile time
+  // would be stored, windows and tables included, in the library's
+  // initialized data. This way it is zeroed storage, set up on first use.
+  CompressorState() {}
+
   // Files of the running compression (descriptors; -1 when none).
   int ArchiveOutFile = -1;
   int SourceFile = -1;
