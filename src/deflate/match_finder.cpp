@@ -27,10 +27,9 @@ constexpr std::array<MatchConfigRow, 10> kMatchConfig = {{
 }};
 
 // How far ahead of the search strings enter their chains, at most; a full
-// lookahead of input covers it. The ring of heads holds a run.
+// lookahead of input covers it.
 constexpr uint32_t kInsertAhead = 32;
-constexpr uint32_t kHeadRingSize = 64;
-static_assert(kInsertAhead <= kMinLookahead && kInsertAhead <= kHeadRingSize);
+static_assert(kInsertAhead <= kMinLookahead);
 
 // Both chain budgets, the full one and the quarter after a good match, are
 // multiples of four; the chain walk counts them down four candidates at a
@@ -66,21 +65,26 @@ inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
 // head's own first three, read before pos's entry is written (the two share
 // an entry only when the head is 32768 back, too far for any search to
 // reach, and a search stops there before it reads the links behind it).
-inline uint32_t InsertString(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash, uint32_t pos) {
-  const uint32_t head = hashHead[hash];
+// The four chain positions from head on: head itself, then the first three
+// links of head's entry.
+inline ChainLink ChainFrom(const ChainLink* hashPrev, uint32_t head) {
   const ChainLink& older = hashPrev[head & kHashMask];
-  ChainLink& entry = hashPrev[pos & kHashMask];
   if constexpr (std::endian::native == std::endian::little) {
     // The four links as one word: the head's links move up one place.
     uint64_t links;
     std::memcpy(&links, &older, sizeof links);
     links = (links << 16) | head;
+    ChainLink entry;
     std::memcpy(&entry, &links, sizeof links);
+    return entry;
   } else {
-    entry = {{static_cast<uint16_t>(head), older.Link[0], older.Link[1], older.Link[2]}};
+    return {{static_cast<uint16_t>(head), older.Link[0], older.Link[1], older.Link[2]}};
   }
+}
+
+inline void InsertString(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash, uint32_t pos) {
+  hashPrev[pos & kHashMask] = ChainFrom(hashPrev, hashHead[hash]);
   hashHead[hash] = static_cast<uint16_t>(pos);
-  return head;
 }
 
 inline uint64_t Load64(const uint8_t* p) {
@@ -149,31 +153,32 @@ inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, uint64_
 }
 
 // The chain walk of LongestMatch over values the caller keeps in registers.
-// Chain positions fall strictly, so the walk ends at the first one at or
-// below the distance limit (0, "none", included). Each step loads the next
-// four links from the current position, so the walk waits for one memory
-// access per four candidates instead of one per candidate; the candidates
-// and their order are those of the plain chain.
+// group holds the first four candidates, nearest first; the first lies
+// within reach. Chain positions fall strictly, so the walk ends at the first
+// one at or below the distance limit (0, "none", included). The entry of
+// the last candidate of a group holds the next four, so the walk waits for
+// one memory access per four candidates instead of one per candidate; the
+// candidates and their order are those of the plain chain.
 inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, uint32_t strStart,
-                            uint32_t best, uint32_t chain, uint32_t cur, uint32_t& matchStart) {
+                            uint32_t best, uint32_t chain, ChainLink group, uint32_t& matchStart) {
   const uint32_t limit = strStart >= kMaxDistance ? strStart - kMaxDistance : 0;
   const uint8_t* scan = window + strStart;
   const uint64_t scanHead = Load64(scan);
   uint32_t rank = StartRank(best);
   for (;;) {
-    const ChainLink link = hashPrev[cur & kHashMask];
-    if (!ExamineCandidate(window, scan, scanHead, cur, rank)) break;
+    if (!ExamineCandidate(window, scan, scanHead, group.Link[0], rank)) break;
+    if (group.Link[1] <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, group.Link[1], rank)) break;
+    if (group.Link[2] <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, group.Link[2], rank)) break;
+    if (group.Link[3] <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, group.Link[3], rank)) break;
     // The chain budget is a multiple of four (see kChainInFours), so it can
     // only run out after the last candidate of a group.
-    if (link.Link[0] <= limit) break;
-    if (!ExamineCandidate(window, scan, scanHead, link.Link[0], rank)) break;
-    if (link.Link[1] <= limit) break;
-    if (!ExamineCandidate(window, scan, scanHead, link.Link[1], rank)) break;
-    if (link.Link[2] <= limit) break;
-    if (!ExamineCandidate(window, scan, scanHead, link.Link[2], rank)) break;
     chain -= 4;
-    if (chain == 0 || link.Link[3] <= limit) break;
-    cur = link.Link[3];
+    if (chain == 0) break;
+    group = hashPrev[group.Link[3] & kHashMask];
+    if (group.Link[0] <= limit) break;
   }
   const uint32_t len = rank >> 16;
   if (len > best) matchStart = rank & 0xFFFF;
@@ -269,8 +274,8 @@ uint32_t LongestMatch(uint32_t cur) {
   CompressorState& c = Compressor();
   uint32_t chain = c.MaxChain;
   if (c.PrevLength >= c.GoodLength) chain >>= 2;
-  return SearchChain(c.Window.data(), c.HashPrev.data(), c.StrStart, c.PrevLength, chain, cur,
-                     c.MatchStart);
+  return SearchChain(c.Window.data(), c.HashPrev.data(), c.StrStart, c.PrevLength, chain,
+                     ChainFrom(c.HashPrev.data(), cur), c.MatchStart);
 }
 
 // The lazy loop keeps the positions, the running hash and the tables
@@ -296,23 +301,21 @@ void DeflateStream() {
   uint32_t matchLength = kMinMatch - 1;
   bool matchAvailable = false;
 
-  // Strings enter their chains a little ahead of the search, in runs, and
-  // the head each one found waits in a ring until the search reaches it. A
-  // search follows only links older than its own string, and positions
+  // Strings enter their chains a little ahead of the search, in runs; the
+  // entry of a string, there when the search reaches it, starts with the
+  // head it found. A search follows only links older than its own string, and positions
   // still enter in order, so the chains and every head are the ones a
   // string-by-string insertion gives; in exchange the insertions no longer
   // wait on the lazy decisions, and the positions a match covers need no
   // loop of their own. Positions enter only while their bytes are final:
   // there is a full lookahead of input behind them, or the input has ended.
-  std::array<uint16_t, kHeadRingSize> headRing;
   uint32_t insertEnd = strStart;  // positions below it are in their chains
   const auto insertAhead = [&] {
     const uint32_t end = strStart + (lookahead < kInsertAhead ? lookahead : kInsertAhead);
     // Along a run the hash rolls on by one byte per position.
     hash = HashAt(window, insertEnd);
     for (;;) {
-      headRing[insertEnd & (kHeadRingSize - 1)] =
-          static_cast<uint16_t>(InsertString(hashHead, hashPrev, hash, insertEnd));
+      InsertString(hashHead, hashPrev, hash, insertEnd);
       if (++insertEnd >= end) break;
       hash = UpdateHash(hash, window[insertEnd + 2]);
     }
@@ -331,7 +334,9 @@ void DeflateStream() {
 
   while (lookahead != 0) {
     if (insertEnd <= strStart) insertAhead();
-    const uint32_t head = headRing[strStart & (kHeadRingSize - 1)];
+    // The string's own entry holds the first four positions of its chain.
+    const ChainLink group = hashPrev[strStart & kHashMask];
+    const uint32_t head = group.Link[0];
 
     prevLength = matchLength;
     const uint32_t prevMatch = matchStart;
@@ -339,12 +344,12 @@ void DeflateStream() {
 
     if (head != 0 && prevLength < maxLazy && strStart - head <= kMaxDistance) {
       const uint32_t chain = prevLength >= goodLength ? maxChain >> 2 : maxChain;
-      matchLength = SearchChain(window, hashPrev, strStart, prevLength, chain, head, matchStart);
-      if (matchLength > lookahead) matchLength = lookahead;
-      // A short match far back costs more than its literals.
-      if (matchLength == kMinMatch && strStart - matchStart > kTooFar) {
-        matchLength = kMinMatch - 1;
-      }
+      matchLength = SearchChain(window, hashPrev, strStart, prevLength, chain, group, matchStart);
+      matchLength = std::min(matchLength, lookahead);
+      // A short match far back costs more than its literals. (Both tests
+      // follow no pattern; they are combined without a branch.)
+      matchLength -= static_cast<uint32_t>((matchLength == kMinMatch) &
+                                           (strStart - matchStart > kTooFar));
     }
 
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
@@ -384,11 +389,8 @@ void DeflateStream() {
     if (lookahead < kMinLookahead && !c.EndOfInput) {
       store();
       while (c.Lookahead < kMinLookahead && !c.EndOfInput) FillWindow();
-      // A slide moves the positions, the ones waiting in the ring too.
-      if (c.StrStart != strStart) {
-        insertEnd -= kWindowHalf;
-        for (uint16_t& head : headRing) head = SlidPosition(head);
-      }
+      // A slide moves the positions.
+      if (c.StrStart != strStart) insertEnd -= kWindowHalf;
       strStart = c.StrStart;
       lookahead = c.Lookahead;
       matchStart = c.MatchStart;
