@@ -199,16 +199,54 @@ inline uint16_t SlidPosition(uint16_t position) {
   return static_cast<uint16_t>(position >= kWindowHalf ? position - kWindowHalf : 0);
 }
 
+// Positions in the discarded half become "none" in the hash heads and the
+// chain entries alike; the compiler turns both loops into saturating vector
+// subtractions.
+[[gnu::always_inline]] inline void SlideTablesWith(CompressorState& c) {
+  for (uint16_t& entry : c.HashHead) entry = SlidPosition(entry);
+  for (ChainLink& entry : c.HashPrev) {
+    for (uint16_t& link : entry.Link) link = SlidPosition(link);
+  }
+}
+
+void SlideTablesPlain(CompressorState& c) {
+  SlideTablesWith(c);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same loops over vectors two or four times as wide, where the
+// processor has them: the tables are 320 KB, slid after every 32 KB of
+// input.
+__attribute__((target("avx2"))) void SlideTablesAvx2(CompressorState& c) {
+  SlideTablesWith(c);
+}
+
+__attribute__((target("avx512f,avx512bw,prefer-vector-width=512"))) void SlideTablesAvx512(
+    CompressorState& c) {
+  SlideTablesWith(c);
+}
+
+void SlideTables(CompressorState& c) {
+  static const auto chosen = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512bw")) return &SlideTablesAvx512;
+    return __builtin_cpu_supports("avx2") ? &SlideTablesAvx2 : &SlideTablesPlain;
+  }();
+  chosen(c);
+}
+#else
+void SlideTables(CompressorState& c) {
+  SlideTablesPlain(c);
+}
+#endif
+
 void SlideWindow(CompressorState& c) {
   std::memcpy(&c.Window[0], &c.Window[kWindowHalf], kWindowHalf);
   c.MatchStart -= kWindowHalf;
   c.StrStart -= kWindowHalf;
   c.BlockStart -= static_cast<int32_t>(kWindowHalf);
   // Positions in the discarded half become "none".
-  for (uint16_t& entry : c.HashHead) entry = SlidPosition(entry);
-  for (ChainLink& entry : c.HashPrev) {
-    for (uint16_t& link : entry.Link) link = SlidPosition(link);
-  }
+  SlideTables(c);
 }
 
 // Ends the current block in the middle of the input; false when the status
