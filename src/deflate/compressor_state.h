@@ -62,13 +62,13 @@ struct TreeNode {
 static_assert(sizeof(TreeNode) == 4);
 
 // The hash chain entry of a window position (indexed by position AND
-// 32767): the previous position with the same hash, 0 ending the chain, and
-// beside it the link after that one, so that a search follows the chain two
-// links per memory access.
+// 32767): the next four positions along its chain, nearest first, 0 ending
+// the chain, so that a search follows the chain four links per memory
+// access. Link[0] is the previous position with the same hash.
 struct ChainLink {
-  uint16_t Prev;
-  uint16_t Skip;
+  std::array<uint16_t, 4> Link;
 };
+static_assert(sizeof(ChainLink) == 8);
 
 struct TreeDesc {
   TreeNode* Tree;
@@ -89,6 +89,11 @@ struct CompressIo {
 };
 
 struct CompressorState {
+  // Not constexpr on purpose: a state that could be built at compile time
+  // would be stored, windows and tables included, in the library's
+  // initialized data. This way it is zeroed storage, set up on first use.
+  CompressorState() {}
+
   // Files of the running compression (descriptors; -1 when none).
   int ArchiveOutFile = -1;
   int SourceFile = -1;

@@ -27,15 +27,15 @@ constexpr std::array<MatchConfigRow, 10> kMatchConfig = {{
 }};
 
 // How far ahead of the search strings enter their chains, at most; a full
-// lookahead of input covers it. The ring of heads holds a run.
+// lookahead of input covers it.
 constexpr uint32_t kInsertAhead = 32;
-constexpr uint32_t kHeadRingSize = 64;
-static_assert(kInsertAhead <= kMinLookahead && kInsertAhead <= kHeadRingSize);
+static_assert(kInsertAhead <= kMinLookahead);
 
 // Both chain budgets, the full one and the quarter after a good match, are
-// even; the chain walk counts them down two candidates at a time.
-constexpr bool kEvenChain = kMatchConfig[kMatchConfigRow].MaxChain % 8 == 0;
-static_assert(kEvenChain);
+// multiples of four; the chain walk counts them down four candidates at a
+// time.
+constexpr bool kChainInFours = kMatchConfig[kMatchConfigRow].MaxChain % 16 == 0;
+static_assert(kChainInFours);
 
 inline uint32_t UpdateHash(uint32_t hash, uint8_t c) {
   return ((hash << kHashShift) ^ c) & kHashMask;
@@ -61,15 +61,30 @@ inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
 }
 
 // Enters the string at pos, whose hash is hash, into its hash chain;
-// returns the previous head. The skip link of pos is the head's own link,
-// read before pos's entry is written (the two share an entry only when the
-// head is 32768 back, too far for any search to reach).
-inline uint32_t InsertString(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash, uint32_t pos) {
-  const uint32_t head = hashHead[hash];
-  const uint16_t skip = hashPrev[head & kHashMask].Prev;
-  hashPrev[pos & kHashMask] = {static_cast<uint16_t>(head), skip};
+// returns the previous head. The links of pos are the head followed by the
+// head's own first three, read before pos's entry is written (the two share
+// an entry only when the head is 32768 back, too far for any search to
+// reach, and a search stops there before it reads the links behind it).
+// The four chain positions from head on: head itself, then the first three
+// links of head's entry.
+inline ChainLink ChainFrom(const ChainLink* hashPrev, uint32_t head) {
+  const ChainLink& older = hashPrev[head & kHashMask];
+  if constexpr (std::endian::native == std::endian::little) {
+    // The four links as one word: the head's links move up one place.
+    uint64_t links;
+    std::memcpy(&links, &older, sizeof links);
+    links = (links << 16) | head;
+    ChainLink entry;
+    std::memcpy(&entry, &links, sizeof links);
+    return entry;
+  } else {
+    return {{static_cast<uint16_t>(head), older.Link[0], older.Link[1], older.Link[2]}};
+  }
+}
+
+inline void InsertString(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash, uint32_t pos) {
+  hashPrev[pos & kHashMask] = ChainFrom(hashPrev, hashHead[hash]);
   hashHead[hash] = static_cast<uint16_t>(pos);
-  return head;
 }
 
 inline uint64_t Load64(const uint8_t* p) {
@@ -138,27 +153,32 @@ inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, uint64_
 }
 
 // The chain walk of LongestMatch over values the caller keeps in registers.
-// Chain positions fall strictly, so the walk ends at the first one at or
-// below the distance limit (0, "none", included). Each step loads both the
-// next link and the one after it from the current position, so the walk
-// waits for one memory access per two candidates instead of one per
-// candidate; the candidates and their order are those of the plain chain.
+// group holds the first four candidates, nearest first; the first lies
+// within reach. Chain positions fall strictly, so the walk ends at the first
+// one at or below the distance limit (0, "none", included). The entry of
+// the last candidate of a group holds the next four, so the walk waits for
+// one memory access per four candidates instead of one per candidate; the
+// candidates and their order are those of the plain chain.
 inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, uint32_t strStart,
-                            uint32_t best, uint32_t chain, uint32_t cur, uint32_t& matchStart) {
+                            uint32_t best, uint32_t chain, ChainLink group, uint32_t& matchStart) {
   const uint32_t limit = strStart >= kMaxDistance ? strStart - kMaxDistance : 0;
   const uint8_t* scan = window + strStart;
   const uint64_t scanHead = Load64(scan);
   uint32_t rank = StartRank(best);
   for (;;) {
-    const ChainLink link = hashPrev[cur & kHashMask];
-    if (!ExamineCandidate(window, scan, scanHead, cur, rank)) break;
-    // The chain budget is even (see kEvenChain), so it can only run out
-    // after the second candidate of a pair.
-    if (link.Prev <= limit) break;
-    if (!ExamineCandidate(window, scan, scanHead, link.Prev, rank)) break;
-    chain -= 2;
-    if (chain == 0 || link.Skip <= limit) break;
-    cur = link.Skip;
+    if (!ExamineCandidate(window, scan, scanHead, group.Link[0], rank)) break;
+    if (group.Link[1] <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, group.Link[1], rank)) break;
+    if (group.Link[2] <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, group.Link[2], rank)) break;
+    if (group.Link[3] <= limit) break;
+    if (!ExamineCandidate(window, scan, scanHead, group.Link[3], rank)) break;
+    // The chain budget is a multiple of four (see kChainInFours), so it can
+    // only run out after the last candidate of a group.
+    chain -= 4;
+    if (chain == 0) break;
+    group = hashPrev[group.Link[3] & kHashMask];
+    if (group.Link[0] <= limit) break;
   }
   const uint32_t len = rank >> 16;
   if (len > best) matchStart = rank & 0xFFFF;
@@ -179,17 +199,54 @@ inline uint16_t SlidPosition(uint16_t position) {
   return static_cast<uint16_t>(position >= kWindowHalf ? position - kWindowHalf : 0);
 }
 
+// Positions in the discarded half become "none" in the hash heads and the
+// chain entries alike; the compiler turns both loops into saturating vector
+// subtractions.
+[[gnu::always_inline]] inline void SlideTablesWith(CompressorState& c) {
+  for (uint16_t& entry : c.HashHead) entry = SlidPosition(entry);
+  for (ChainLink& entry : c.HashPrev) {
+    for (uint16_t& link : entry.Link) link = SlidPosition(link);
+  }
+}
+
+void SlideTablesPlain(CompressorState& c) {
+  SlideTablesWith(c);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same loops over vectors two or four times as wide, where the
+// processor has them: the tables are 320 KB, slid after every 32 KB of
+// input.
+__attribute__((target("avx2"))) void SlideTablesAvx2(CompressorState& c) {
+  SlideTablesWith(c);
+}
+
+__attribute__((target("avx512f,avx512bw,prefer-vector-width=512"))) void SlideTablesAvx512(
+    CompressorState& c) {
+  SlideTablesWith(c);
+}
+
+void SlideTables(CompressorState& c) {
+  static const auto chosen = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512bw")) return &SlideTablesAvx512;
+    return __builtin_cpu_supports("avx2") ? &SlideTablesAvx2 : &SlideTablesPlain;
+  }();
+  chosen(c);
+}
+#else
+void SlideTables(CompressorState& c) {
+  SlideTablesPlain(c);
+}
+#endif
+
 void SlideWindow(CompressorState& c) {
   std::memcpy(&c.Window[0], &c.Window[kWindowHalf], kWindowHalf);
   c.MatchStart -= kWindowHalf;
   c.StrStart -= kWindowHalf;
   c.BlockStart -= static_cast<int32_t>(kWindowHalf);
   // Positions in the discarded half become "none".
-  for (uint16_t& entry : c.HashHead) entry = SlidPosition(entry);
-  for (ChainLink& link : c.HashPrev) {
-    link.Prev = SlidPosition(link.Prev);
-    link.Skip = SlidPosition(link.Skip);
-  }
+  SlideTables(c);
 }
 
 // Ends the current block in the middle of the input; false when the status
@@ -255,8 +312,8 @@ uint32_t LongestMatch(uint32_t cur) {
   CompressorState& c = Compressor();
   uint32_t chain = c.MaxChain;
   if (c.PrevLength >= c.GoodLength) chain >>= 2;
-  return SearchChain(c.Window.data(), c.HashPrev.data(), c.StrStart, c.PrevLength, chain, cur,
-                     c.MatchStart);
+  return SearchChain(c.Window.data(), c.HashPrev.data(), c.StrStart, c.PrevLength, chain,
+                     ChainFrom(c.HashPrev.data(), cur), c.MatchStart);
 }
 
 // The lazy loop keeps the positions, the running hash and the tables
@@ -282,23 +339,21 @@ void DeflateStream() {
   uint32_t matchLength = kMinMatch - 1;
   bool matchAvailable = false;
 
-  // Strings enter their chains a little ahead of the search, in runs, and
-  // the head each one found waits in a ring until the search reaches it. A
-  // search follows only links older than its own string, and positions
+  // Strings enter their chains a little ahead of the search, in runs; the
+  // entry of a string, there when the search reaches it, starts with the
+  // head it found. A search follows only links older than its own string, and positions
   // still enter in order, so the chains and every head are the ones a
   // string-by-string insertion gives; in exchange the insertions no longer
   // wait on the lazy decisions, and the positions a match covers need no
   // loop of their own. Positions enter only while their bytes are final:
   // there is a full lookahead of input behind them, or the input has ended.
-  std::array<uint16_t, kHeadRingSize> headRing;
   uint32_t insertEnd = strStart;  // positions below it are in their chains
   const auto insertAhead = [&] {
     const uint32_t end = strStart + (lookahead < kInsertAhead ? lookahead : kInsertAhead);
     // Along a run the hash rolls on by one byte per position.
     hash = HashAt(window, insertEnd);
     for (;;) {
-      headRing[insertEnd & (kHeadRingSize - 1)] =
-          static_cast<uint16_t>(InsertString(hashHead, hashPrev, hash, insertEnd));
+      InsertString(hashHead, hashPrev, hash, insertEnd);
       if (++insertEnd >= end) break;
       hash = UpdateHash(hash, window[insertEnd + 2]);
     }
@@ -317,7 +372,9 @@ void DeflateStream() {
 
   while (lookahead != 0) {
     if (insertEnd <= strStart) insertAhead();
-    const uint32_t head = headRing[strStart & (kHeadRingSize - 1)];
+    // The string's own entry holds the first four positions of its chain.
+    const ChainLink group = hashPrev[strStart & kHashMask];
+    const uint32_t head = group.Link[0];
 
     prevLength = matchLength;
     const uint32_t prevMatch = matchStart;
@@ -325,12 +382,12 @@ void DeflateStream() {
 
     if (head != 0 && prevLength < maxLazy && strStart - head <= kMaxDistance) {
       const uint32_t chain = prevLength >= goodLength ? maxChain >> 2 : maxChain;
-      matchLength = SearchChain(window, hashPrev, strStart, prevLength, chain, head, matchStart);
-      if (matchLength > lookahead) matchLength = lookahead;
-      // A short match far back costs more than its literals.
-      if (matchLength == kMinMatch && strStart - matchStart > kTooFar) {
-        matchLength = kMinMatch - 1;
-      }
+      matchLength = SearchChain(window, hashPrev, strStart, prevLength, chain, group, matchStart);
+      matchLength = std::min(matchLength, lookahead);
+      // A short match far back costs more than its literals. (Both tests
+      // follow no pattern; they are combined without a branch.)
+      matchLength -= static_cast<uint32_t>((matchLength == kMinMatch) &
+                                           (strStart - matchStart > kTooFar));
     }
 
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
@@ -370,11 +427,8 @@ void DeflateStream() {
     if (lookahead < kMinLookahead && !c.EndOfInput) {
       store();
       while (c.Lookahead < kMinLookahead && !c.EndOfInput) FillWindow();
-      // A slide moves the positions, the ones waiting in the ring too.
-      if (c.StrStart != strStart) {
-        insertEnd -= kWindowHalf;
-        for (uint16_t& head : headRing) head = SlidPosition(head);
-      }
+      // A slide moves the positions.
+      if (c.StrStart != strStart) insertEnd -= kWindowHalf;
       strStart = c.StrStart;
       lookahead = c.Lookahead;
       matchStart = c.MatchStart;
