@@ -173,6 +173,13 @@ void FreeDecodeTable(const DecodeEntry* root) {
   }
 }
 
+FastEntry FastEntryOf(const DecodeEntry& e) {
+  if (e.op == kOpLiteral) return PackFastLiteral(e.value, e.bits);
+  if (e.op == kOpEndOfBlock) return PackFastEndOfBlock(e.bits);
+  if (e.op < kOpEndOfBlock) return PackFastCode(e.bits, e.op, e.value);
+  return kFastSlow;
+}
+
 namespace {
 
 // The one-level entry of index i: its bits are followed through the
@@ -187,17 +194,34 @@ FastEntry ResolveFastEntry(const DecodeEntry* root, unsigned rootBits, unsigned 
     if (used + subBits > fastBits) break;
     e = e->table + ((i >> used) & ((1u << subBits) - 1));
   }
-  return e->op > kOpLiteral ? PackFastEntry(kOpInvalid, 0, 0)
-                            : PackFastEntry(e->op, used + e->bits, e->value);
+  if (e->op > kOpLiteral) return kFastSlow;
+  DecodeEntry whole = *e;
+  whole.bits = static_cast<uint8_t>(used + e->bits);
+  return FastEntryOf(whole);
+}
+
+// Joins each literal with the literal that follows it where both codes fit
+// the index. Entry i >> n holds what follows a code of n bits at index i; it
+// is right whenever its own code fits the 2^(fastBits - n) indices that the
+// known bits select. Going down, that entry (never above i) is still single.
+void PairLiterals(FastEntry* fast, unsigned fastBits) {
+  for (unsigned i = 1u << fastBits; i-- > 0;) {
+    const FastEntry first = fast[i];
+    if (!(first & kFastLiteral)) continue;
+    const unsigned n = FastShift(first);
+    const FastEntry second = fast[i >> n];
+    if (!(second & kFastLiteral) || n + FastShift(second) > fastBits) continue;
+    fast[i] = PackFastLiteralPair(FastValue(first), FastValue(second), n + FastShift(second));
+  }
 }
 
 }  // namespace
 
-void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast,
-                    unsigned fastBits) {
+void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast, unsigned fastBits,
+                    bool pairLiterals) {
   const unsigned size = 1u << fastBits;
   if (root == nullptr || rootBits > fastBits) {
-    std::fill(fast, fast + size, PackFastEntry(kOpInvalid, 0, 0));
+    std::fill(fast, fast + size, kFastSlow);
     return;
   }
   // A root entry that holds a code decodes the same whatever the index bits
@@ -214,6 +238,7 @@ void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast,
       fast[i] = ResolveFastEntry(root, rootBits, i, fastBits);
     }
   }
+  if (pairLiterals) PairLiterals(fast, fastBits);
 }
 
 }  // namespace gzarc

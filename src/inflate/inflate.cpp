@@ -452,19 +452,24 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
 }
 
 // The fast path of InflateCodes. It runs while the window has room for a
-// literal and a longest match and the input buffer still holds two words,
-// and it refills the accumulator a word at a time: one refill covers two
-// literals or a whole length and distance (at most 48 bits), so within these
-// bounds no symbol can reach a flush or a read, and the plain path's
-// flushes, reads and callbacks happen exactly where they would have. Codes
-// come from the one-level tables, and from the multi-level ones where those
-// send them.
+// few literals and a longest match and the input buffer still holds two
+// words, and it refills the accumulator a word at a time: one refill covers
+// three literal entries or a whole length and distance (at most 48 bits), so
+// within these bounds no symbol can reach a flush or a read, and the plain
+// path's flushes, reads and callbacks happen exactly where they would have.
+// Codes come from the one-level tables, and from the multi-level ones where
+// those send them.
 [[gnu::always_inline]] inline CodeStep DecodeCodesFast(DecoderState& d, CodeCursor& c,
                                                        const DecodeEntry* lt, const DecodeEntry* dt,
                                                        unsigned lb, unsigned db) {
   uint8_t* const window = CurrentWindow(d);
   uint8_t* out = window + c.pos;
-  uint8_t* const outLimit = window + kWindowSize - kMaxMatch - 1;
+  // Between two checks of the bounds, at most six literals or four and a
+  // match are written.
+  uint8_t* const outLimit = window + kWindowSize - kMaxMatch - 6;
+  // The oldest byte a back-reference may reach: the previous window lies
+  // right before this one once it has been filled.
+  const uint8_t* const oldest = d.windowWrapped ? window - kWindowSize : window;
   const uint8_t* in = d.InputBuffer + d.inputPos - 1;
   const uint8_t* const inEnd = d.InputBuffer + d.inputLen;
   uint64_t bits = c.bits;
@@ -482,62 +487,103 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
     in += (63 - count) >> 3;
     count |= 56;
   };
-  auto drop = [&](unsigned n) {
-    bits >>= n;
-    count -= n;
+  auto consume = [&](FastEntry e) {
+    bits >>= FastShift(e) & 63;
+    count -= FastShift(e);
+  };
+  // Both bytes are stored; the second is overwritten later when the entry
+  // holds one literal.
+  auto putLiterals = [&](FastEntry e) {
+    out[0] = static_cast<uint8_t>(FastValue(e));
+    out[1] = static_cast<uint8_t>(FastValue(e) >> 8);
+    out += FastLiteralCount(e);
+  };
+  // The base plus the extra bits that follow the code.
+  auto codeValue = [&](FastEntry e) {
+    return FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastShift(e)) >> FastCodeLength(e));
   };
 
-  while (out < outLimit && inEnd - in >= 16) {
+  // Each pass starts with a full accumulator and the entry of its bits
+  // already looked up; the next pass's lookup goes ahead of the match copy.
+  FastEntry e = 0;
+  bool more = out < outLimit && inEnd - in >= 16;
+  if (more) {
     refill();
-    FastEntry e = lf[bits & kLiteralMask];
-    if (FastOp(e) == kOpLiteral) {
-      drop(FastBits(e));
-      *out++ = static_cast<uint8_t>(FastValue(e));
+    e = lf[bits & kLiteralMask];
+  }
+  while (more) {
+    if (e & kFastLiteral) {
+      // Three literal entries take at most 33 of the 56 bits.
+      consume(e);
+      putLiterals(e);
       e = lf[bits & kLiteralMask];
-      if (FastOp(e) == kOpLiteral) {
-        drop(FastBits(e));
-        *out++ = static_cast<uint8_t>(FastValue(e));
-        continue;
+      if (e & kFastLiteral) {
+        consume(e);
+        putLiterals(e);
+        e = lf[bits & kLiteralMask];
+        if (e & kFastLiteral) {
+          consume(e);
+          putLiterals(e);
+          if (out >= outLimit || inEnd - in < 16) break;
+          refill();
+          e = lf[bits & kLiteralMask];
+          continue;
+        }
       }
       refill();
     }
-    if (FastOp(e) > kOpLiteral) {
+    if (e & (kFastSlow | kFastEndOfBlock)) {
+      if (e & kFastEndOfBlock) {
+        consume(e);
+        step = kStepEndOfBlock;
+        break;
+      }
       const DecodeEntry* p = FastSubTables(lt + LowBits(bits, lb), bits, count);
       if (p == nullptr) {
         step = kStepInvalid;
         break;
       }
-      e = PackFastEntry(p->op, p->bits, p->value);
+      e = FastEntryOf(*p);
+      if (e & kFastLiteral) {
+        consume(e);
+        putLiterals(e);
+        if (out >= outLimit || inEnd - in < 16) break;
+        refill();
+        e = lf[bits & kLiteralMask];
+        continue;
+      }
+      if (e & kFastEndOfBlock) {
+        consume(e);
+        step = kStepEndOfBlock;
+        break;
+      }
     }
-    drop(FastBits(e));
-    if (FastOp(e) == kOpLiteral) {
-      *out++ = static_cast<uint8_t>(FastValue(e));
-      continue;
-    }
-    if (FastOp(e) == kOpEndOfBlock) {
-      step = kStepEndOfBlock;
-      break;
-    }
-    const uint32_t length = FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastOp(e)));
-    drop(FastOp(e));
+    const uint32_t length = codeValue(e);
+    consume(e);
 
     e = df[bits & kDistanceMask];
-    if (FastOp(e) > kOpLiteral) {
+    if (e & kFastSlow) {
       const DecodeEntry* p = FastSubTables(dt + LowBits(bits, db), bits, count);
       if (p == nullptr) {
         step = kStepInvalid;
         break;
       }
-      e = PackFastEntry(p->op, p->bits, p->value);
+      e = FastEntryOf(*p);
     }
-    drop(FastBits(e));
-    const uint32_t distance = FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastOp(e)));
-    drop(FastOp(e));
-    if (!d.windowWrapped && distance > static_cast<uint32_t>(out - window)) {
+    const uint32_t distance = codeValue(e);
+    consume(e);
+    if (distance > static_cast<uint32_t>(out - oldest)) {
       step = kStepInvalid;
       break;
     }
-    out = CopyMatchFast(out, distance, length);
+    uint8_t* const from = out;
+    out += length;
+    more = out < outLimit && inEnd - in >= 16;
+    if (more) {
+      refill();
+      e = lf[bits & kLiteralMask];
+    }
+    CopyMatchFast(from, distance, length);
   }
 
   // The plain path expects nothing above the counted bits.
@@ -586,8 +632,8 @@ int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsi
   DecoderState& d = Decoder();
   CodeCursor c{d.inBits, d.inBitCount, d.windowPos};
   if (!d.plainOnly && !(d.fastTablesFixed && lt == d.fixedLiteral)) {
-    BuildFastTable(lt, lb, d.fastLiteral.data(), kFastLiteralBits);
-    BuildFastTable(dt, db, d.fastDistance.data(), kFastDistanceBits);
+    BuildFastTable(lt, lb, d.fastLiteral.data(), kFastLiteralBits, true);
+    BuildFastTable(dt, db, d.fastDistance.data(), kFastDistanceBits, false);
     d.fastTablesFixed = lt == d.fixedLiteral;
   }
   const FastDecoder fast = ChooseFastDecoder();
