@@ -427,11 +427,18 @@ inline uint8_t* CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) 
       from += 8;
     } while (out < end);
   } else if (distance == 1) {
-    std::memset(out, *from, length);
-  } else {
+    const uint64_t run = uint64_t{*from} * 0x0101010101010101u;
     do {
-      *out++ = *from++;
+      std::memcpy(out, &run, 8);
+      out += 8;
     } while (out < end);
+  } else {
+    // A short period: its first eight bytes one by one, then words from a
+    // whole number of periods back, at least a word away.
+    constexpr std::array<uint8_t, 8> kStride = {0, 0, 8, 9, 8, 10, 12, 14};
+    for (int i = 0; i < 8; ++i) out[i] = from[i];
+    const uint32_t stride = kStride[distance];
+    for (out += 8; out < end; out += 8) std::memcpy(out, out - stride, 8);
   }
   return end;
 }
@@ -482,14 +489,16 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
 
   // Tops the accumulator up to at least 56 bits. Bits of the next byte may
   // land above the counted ones; the next refill puts the same bits there.
+  // Only the low byte of count matters in the loop: an entry is subtracted
+  // whole, which saves taking its low byte apart.
   auto refill = [&] {
-    bits |= LoadLittle64(in) << count;
-    in += (63 - count) >> 3;
+    bits |= LoadLittle64(in) << (count & 63);
+    in += 7 - ((count >> 3) & 7);
     count |= 56;
   };
   auto consume = [&](FastEntry e) {
     bits >>= FastShift(e) & 63;
-    count -= FastShift(e);
+    count -= e;
   };
   // Both bytes are stored; the second is overwritten later when the entry
   // holds one literal.
@@ -587,6 +596,7 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
   }
 
   // The plain path expects nothing above the counted bits.
+  count &= 0xFF;
   c.bits = LowBits(bits, count);
   c.count = count;
   c.pos = static_cast<uint32_t>(out - window);
