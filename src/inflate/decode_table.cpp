@@ -182,24 +182,6 @@ FastEntry FastEntryOf(const DecodeEntry& e) {
 
 namespace {
 
-// The one-level entry of index i: its bits are followed through the
-// sub-tables as far as they reach.
-FastEntry ResolveFastEntry(const DecodeEntry* root, unsigned rootBits, unsigned i,
-                           unsigned fastBits) {
-  const DecodeEntry* e = root + (i & ((1u << rootBits) - 1));
-  unsigned used = 0;
-  while (e->op > kOpLiteral && e->op != kOpInvalid) {
-    used += e->bits;
-    const unsigned subBits = e->op - kOpLiteral;
-    if (used + subBits > fastBits) break;
-    e = e->table + ((i >> used) & ((1u << subBits) - 1));
-  }
-  if (e->op > kOpLiteral) return kFastSlow;
-  DecodeEntry whole = *e;
-  whole.bits = static_cast<uint8_t>(used + e->bits);
-  return FastEntryOf(whole);
-}
-
 // Joins each literal with the literal that follows it where both codes fit
 // the index. Entry i >> n holds what follows a code of n bits at index i; it
 // is right whenever its own code fits the 2^(fastBits - n) indices that the
@@ -215,30 +197,62 @@ void PairLiterals(FastEntry* fast, unsigned fastBits) {
   }
 }
 
+constexpr std::array<uint8_t, 256> kReversedBytes = [] {
+  std::array<uint8_t, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) {
+    unsigned r = 0;
+    for (unsigned k = 0; k < 8; ++k) r |= ((b >> k) & 1u) << (7 - k);
+    table[b] = static_cast<uint8_t>(r);
+  }
+  return table;
+}();
+
+// The low n bits of code in reverse order (n <= 16).
+inline unsigned ReverseBits(unsigned code, unsigned n) {
+  const unsigned r =
+      (unsigned{kReversedBytes[code & 0xFF]} << 8) | kReversedBytes[(code >> 8) & 0xFF];
+  return r >> (16 - n);
+}
+
 }  // namespace
 
-void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast, unsigned fastBits,
-                    bool pairLiterals) {
+void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
+                    const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool pairLiterals) {
   const unsigned size = 1u << fastBits;
-  if (root == nullptr || rootBits > fastBits) {
-    std::fill(fast, fast + size, kFastSlow);
-    return;
+  std::fill(fast, fast + size, kFastSlow);
+  // The first code of each length, in canonical order.
+  std::array<unsigned, kMaxCodeLength + 1> count{};
+  for (unsigned t = 0; t < n; ++t) ++count[lengths[t]];
+  std::array<unsigned, kMaxCodeLength + 1> next{};
+  unsigned code = 0;
+  for (unsigned k = 1; k <= kMaxCodeLength; ++k) {
+    code = (code + (k > 1 ? count[k - 1] : 0)) << 1;
+    next[k] = code;
   }
-  // A root entry that holds a code decodes the same whatever the index bits
-  // above the root's: the first root-sized run of the table repeats, and
-  // only the indices whose root entry links to a sub-table differ.
-  const unsigned rootSize = 1u << rootBits;
-  for (unsigned i = 0; i < rootSize; ++i) fast[i] = ResolveFastEntry(root, rootBits, i, fastBits);
-  for (unsigned at = rootSize; at < size; at += rootSize) {
-    std::copy(fast, fast + rootSize, fast + at);
-  }
-  for (unsigned r = 0; r < rootSize; ++r) {
-    if (root[r].op <= kOpLiteral || root[r].op == kOpInvalid) continue;
-    for (unsigned i = r + rootSize; i < size; i += rootSize) {
-      fast[i] = ResolveFastEntry(root, rootBits, i, fastBits);
+  // Codes longer than the index keep the slow entries at their prefixes,
+  // and so do the patterns of an incomplete code that no symbol owns.
+  unsigned shortestLiteral = kMaxCodeLength + 1;
+  for (unsigned t = 0; t < n; ++t) {
+    const unsigned k = lengths[t];
+    if (k == 0) continue;
+    const unsigned c = next[k]++;
+    if (k > fastBits) continue;
+    FastEntry entry;
+    if (t < s) {
+      if (t < 256) {
+        entry = PackFastLiteral(t, k);
+        shortestLiteral = std::min(shortestLiteral, k);
+      } else {
+        entry = PackFastEndOfBlock(k);
+      }
+    } else if (extra[t - s] < kOpEndOfBlock) {
+      entry = PackFastCode(k, extra[t - s], base[t - s]);
+    } else {
+      continue;
     }
+    for (unsigned i = ReverseBits(c, k); i < size; i += 1u << k) fast[i] = entry;
   }
-  if (pairLiterals) PairLiterals(fast, fastBits);
+  if (pairLiterals && 2 * shortestLiteral <= fastBits) PairLiterals(fast, fastBits);
 }
 
 }  // namespace gzarc

@@ -95,11 +95,11 @@ inline constexpr FastEntry PackFastCode(unsigned codeBits, unsigned extraBits, u
 // bits (kFastSlow for anything else).
 FastEntry FastEntryOf(const DecodeEntry& e);
 
-// Derives the one-level table of fastBits index bits from the multi-level
-// tables of a code (root of rootBits index bits; nullptr for a code without
-// lengths). With pairLiterals, an index whose bits hold two literal codes
-// decodes both at once.
-void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast, unsigned fastBits,
-                    bool pairLiterals);
+// Builds the one-level table of fastBits index bits of a code straight from
+// its lengths, taken as BuildDecodeTable takes them (and only once that has
+// accepted them). With pairLiterals, an index whose bits hold two literal
+// codes decodes both at once.
+void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
+                    const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool pairLiterals);
 
 }  // namespace gzarc

@@ -204,26 +204,42 @@ int InflateStored() {
   return kBlockOk;
 }
 
+namespace {
+
+// Code lengths of the fixed literal/length code, then of the fixed
+// distance code.
+constexpr std::array<uint8_t, 288 + 30> kFixedLengths = [] {
+  std::array<uint8_t, 288 + 30> lengths{};
+  for (unsigned t = 0; t < 288; ++t) lengths[t] = t < 144 ? 8 : t < 256 ? 9 : t < 280 ? 7 : 8;
+  for (unsigned t = 288; t < 288 + 30; ++t) lengths[t] = 5;
+  return lengths;
+}();
+
+// The fast path's tables of the block's codes, unless the plain path runs
+// alone.
+void BuildFastTables(DecoderState& d, const uint8_t* lengths, unsigned nl, unsigned nd) {
+  BuildFastTable(lengths, nl, 257, kDecodeLengthBase.data(), kDecodeLengthExtra.data(),
+                 d.fastLiteral.data(), kFastLiteralBits, true);
+  BuildFastTable(lengths + nl, nd, 0, kDecodeDistanceBase.data(), kDecodeDistanceExtra.data(),
+                 d.fastDistance.data(), kFastDistanceBits, false);
+}
+
+}  // namespace
+
 int InflateFixed() {
   DecoderState& d = Decoder();
   if (d.fixedLiteral == nullptr) {
-    std::array<uint8_t, 288> lengths{};
-    std::fill(lengths.begin(), lengths.begin() + 144, 8);
-    std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
-    std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
-    std::fill(lengths.begin() + 280, lengths.end(), 8);
     unsigned literalBits = 7;
     const DecodeEntry* literal = nullptr;
-    int result = BuildDecodeTable(lengths.data(), 288, 257, kDecodeLengthBase.data(),
+    int result = BuildDecodeTable(kFixedLengths.data(), 288, 257, kDecodeLengthBase.data(),
                                   kDecodeLengthExtra.data(), &literal, &literalBits);
     if (result != kCodeComplete) {
       FreeDecodeTable(literal);
       return result;
     }
-    std::fill(lengths.begin(), lengths.begin() + 30, 5);
     unsigned distanceBits = 5;
     const DecodeEntry* distance = nullptr;
-    result = BuildDecodeTable(lengths.data(), 30, 0, kDecodeDistanceBase.data(),
+    result = BuildDecodeTable(kFixedLengths.data() + 288, 30, 0, kDecodeDistanceBase.data(),
                               kDecodeDistanceExtra.data(), &distance, &distanceBits);
     if (result > kCodeIncomplete) {
       FreeDecodeTable(literal);
@@ -233,6 +249,11 @@ int InflateFixed() {
     d.fixedDistance = distance;
     d.fixedLiteralBits = literalBits;
     d.fixedDistanceBits = distanceBits;
+  }
+  // The fixed codes' fast tables stay until a dynamic block replaces them.
+  if (!d.plainOnly && !d.fastTablesFixed) {
+    BuildFastTables(d, kFixedLengths.data(), 288, 30);
+    d.fastTablesFixed = true;
   }
   return InflateCodes(d.fixedLiteral, d.fixedDistance, d.fixedLiteralBits, d.fixedDistanceBits) == 0
              ? kBlockOk
@@ -329,6 +350,10 @@ int InflateDynamic() {
     if (result == kCodeIncomplete) FreeDecodeTable(dt);
     FreeDecodeTable(lt);
     return result;
+  }
+  if (!d.plainOnly) {
+    BuildFastTables(d, lengths.data(), nl, nd);
+    d.fastTablesFixed = false;
   }
   result =
       InflateCodes(lt != nullptr ? lt : kMissingTable, dt != nullptr ? dt : kMissingTable, lb, db);
@@ -641,11 +666,6 @@ FastDecoder ChooseFastDecoder() {
 int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsigned db) {
   DecoderState& d = Decoder();
   CodeCursor c{d.inBits, d.inBitCount, d.windowPos};
-  if (!d.plainOnly && !(d.fastTablesFixed && lt == d.fixedLiteral)) {
-    BuildFastTable(lt, lb, d.fastLiteral.data(), kFastLiteralBits, true);
-    BuildFastTable(dt, db, d.fastDistance.data(), kFastDistanceBits, false);
-    d.fastTablesFixed = lt == d.fixedLiteral;
-  }
   const FastDecoder fast = ChooseFastDecoder();
   CodeStep step = kStepMore;
   while (step == kStepMore) {

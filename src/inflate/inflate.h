@@ -90,8 +90,8 @@ struct DecoderState {
   unsigned fixedLiteralBits = 0;
   unsigned fixedDistanceBits = 0;
 
-  // The fast path's tables of the current block, derived from its
-  // multi-level tables; kept while they are the fixed codes' tables.
+  // The fast path's tables of the current block, built from its code
+  // lengths; kept while they are the fixed codes' tables.
   std::array<FastEntry, 1u << kFastLiteralBits> fastLiteral = {};
   std::array<FastEntry, 1u << kFastDistanceBits> fastDistance = {};
   bool fastTablesFixed = false;
