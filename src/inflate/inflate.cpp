@@ -528,13 +528,20 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
   // Both bytes are stored; the second is overwritten later when the entry
   // holds one literal.
   auto putLiterals = [&](FastEntry e) {
-    out[0] = static_cast<uint8_t>(FastValue(e));
-    out[1] = static_cast<uint8_t>(FastValue(e) >> 8);
+    if constexpr (std::endian::native == std::endian::little) {
+      const uint16_t both = static_cast<uint16_t>(FastValue(e));
+      std::memcpy(out, &both, 2);
+    } else {
+      out[0] = static_cast<uint8_t>(FastValue(e));
+      out[1] = static_cast<uint8_t>(FastValue(e) >> 8);
+    }
     out += FastLiteralCount(e);
   };
-  // The base plus the extra bits that follow the code.
+  // The base plus the extra bits that follow the code. A code entry has no
+  // kind bits, so the code's length is all of bits 8..13, and a shift by it
+  // needs no mask.
   auto codeValue = [&](FastEntry e) {
-    return FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastShift(e)) >> FastCodeLength(e));
+    return FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastShift(e)) >> ((e >> 8) & 63));
   };
 
   // Each pass starts with a full accumulator and the entry of its bits
@@ -610,14 +617,14 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
       step = kStepInvalid;
       break;
     }
-    uint8_t* const from = out;
+    uint8_t* const to = out;
     out += length;
     more = out < outLimit && inEnd - in >= 16;
     if (more) {
       refill();
       e = lf[bits & kLiteralMask];
     }
-    CopyMatchFast(from, distance, length);
+    CopyMatchFast(to, distance, length);
   }
 
   // The plain path expects nothing above the counted bits.
