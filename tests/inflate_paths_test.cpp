@@ -340,7 +340,7 @@ TEST(InflatePaths, FastTablesAgreeWithMultiLevelTables) {
       // Short literal codes: pairs everywhere.
       std::fill(lengths.begin(), lengths.end(), 0);
       lengths[0] = lengths[1] = 2;
-      lengths[2] = lengths[3 + rng() % 250] = lengths[256] = lengths[257 + rng() % 28] = 3;
+      lengths[2] = lengths[3 + rng() % 250] = lengths[256] = lengths[n - 1] = 3;
     }
     const DecodeEntry* root = nullptr;
     unsigned rootBits = 9;
