@@ -187,13 +187,15 @@ namespace {
 // is right whenever its own code fits the 2^(fastBits - n) indices that the
 // known bits select. Going down, that entry (never above i) is still single.
 void PairLiterals(FastEntry* fast, unsigned fastBits) {
+  // Without branches: whether two literals meet is as good as random.
   for (unsigned i = 1u << fastBits; i-- > 0;) {
     const FastEntry first = fast[i];
-    if (!(first & kFastLiteral)) continue;
-    const unsigned n = FastShift(first);
+    const unsigned n = FastShift(first) & 31;
     const FastEntry second = fast[i >> n];
-    if (!(second & kFastLiteral) || n + FastShift(second) > fastBits) continue;
-    fast[i] = PackFastLiteralPair(FastValue(first), FastValue(second), n + FastShift(second));
+    const unsigned total = n + FastShift(second);
+    const bool both = (first & second & kFastLiteral) != 0 && total <= fastBits;
+    const FastEntry pair = PackFastLiteralPair(FastValue(first), FastValue(second), total);
+    fast[i] = both ? pair : first;
   }
 }
 
@@ -218,39 +220,45 @@ inline unsigned ReverseBits(unsigned code, unsigned n) {
 
 void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
                     const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool pairLiterals) {
-  const unsigned size = 1u << fastBits;
-  std::fill(fast, fast + size, kFastSlow);
-  // The first code of each length, in canonical order.
-  std::array<unsigned, kMaxCodeLength + 1> count{};
-  for (unsigned t = 0; t < n; ++t) ++count[lengths[t]];
-  std::array<unsigned, kMaxCodeLength + 1> next{};
-  unsigned code = 0;
-  for (unsigned k = 1; k <= kMaxCodeLength; ++k) {
-    code = (code + (k > 1 ? count[k - 1] : 0)) << 1;
-    next[k] = code;
-  }
-  // Codes longer than the index keep the slow entries at their prefixes,
-  // and so do the patterns of an incomplete code that no symbol owns.
-  unsigned shortestLiteral = kMaxCodeLength + 1;
+  // The symbols whose codes fit the index, in canonical order: by length,
+  // then by symbol.
+  std::array<unsigned, kMaxCodeLength + 2> offset{};
+  for (unsigned t = 0; t < n; ++t) ++offset[lengths[t] + 1];
+  offset[1] = 0;
+  for (unsigned k = 2; k <= fastBits + 1; ++k) offset[k] += offset[k - 1];
+  std::array<uint16_t, kMaxSymbols> sorted;
+  std::array<unsigned, kMaxCodeLength + 2> at = offset;
   for (unsigned t = 0; t < n; ++t) {
     const unsigned k = lengths[t];
-    if (k == 0) continue;
-    const unsigned c = next[k]++;
-    if (k > fastBits) continue;
-    FastEntry entry;
-    if (t < s) {
-      if (t < 256) {
-        entry = PackFastLiteral(t, k);
-        shortestLiteral = std::min(shortestLiteral, k);
-      } else {
-        entry = PackFastEndOfBlock(k);
+    if (k != 0 && k <= fastBits) sorted[at[k]++] = static_cast<uint16_t>(t);
+  }
+
+  // The table grows one index bit at a time: doubling it repeats every
+  // shorter code over the new bit, and then each code of the new length
+  // takes its one entry. Codes longer than the index keep the slow entries
+  // at their prefixes, and so do the patterns of an incomplete code that no
+  // symbol owns.
+  fast[0] = fast[1] = kFastSlow;
+  unsigned shortestLiteral = kMaxCodeLength + 1;
+  unsigned code = 0;
+  for (unsigned k = 1; k <= fastBits; ++k) {
+    if (k > 1) std::copy(fast, fast + (1u << (k - 1)), fast + (1u << (k - 1)));
+    for (unsigned j = offset[k]; j < offset[k + 1]; ++j, ++code) {
+      const unsigned t = sorted[j];
+      FastEntry entry = kFastSlow;
+      if (t < s) {
+        if (t < 256) {
+          entry = PackFastLiteral(t, k);
+          shortestLiteral = std::min(shortestLiteral, k);
+        } else {
+          entry = PackFastEndOfBlock(k);
+        }
+      } else if (extra[t - s] < kOpEndOfBlock) {
+        entry = PackFastCode(k, extra[t - s], base[t - s]);
       }
-    } else if (extra[t - s] < kOpEndOfBlock) {
-      entry = PackFastCode(k, extra[t - s], base[t - s]);
-    } else {
-      continue;
+      fast[ReverseBits(code, k)] = entry;
     }
-    for (unsigned i = ReverseBits(c, k); i < size; i += 1u << k) fast[i] = entry;
+    code <<= 1;
   }
   if (pairLiterals && 2 * shortestLiteral <= fastBits) PairLiterals(fast, fastBits);
 }
