@@ -321,9 +321,9 @@ std::vector<uint8_t> RandomLengths(unsigned n, bool complete, std::mt19937& rng)
 }
 
 // Every index of a fast table against the multi-level tables of the same
-// code: single and paired literals, end of block, lengths and distances with
-// their extra bits, and slow entries just where a code is longer than the
-// index or the pattern is no code at all.
+// code: single and paired literals, end of block, whole lengths and lengths
+// with extra bits beyond the index, and slow entries just where a code is
+// longer than the index or the pattern is no code at all.
 TEST(InflatePaths, FastTablesAgreeWithMultiLevelTables) {
   static const uint16_t lengthBase[] = {3,  4,   5,   6,   7,   8,   9,   10, 11, 13, 15,
                                         17, 19,  23,  27,  31,  35,  43,  51, 59, 67, 83,
@@ -383,11 +383,20 @@ TEST(InflatePaths, FastTablesAgreeWithMultiLevelTables) {
       } else if (f & kFastEndOfBlock) {
         EXPECT_EQ(e->op, kOpEndOfBlock) << what;
         EXPECT_EQ(FastShift(f), used) << what;
-      } else {
-        EXPECT_LE(e->op, 13) << what;
+      } else if (f & kFastLengthExtra) {
+        // A length whose extra bits reach past the index: base and counts.
+        EXPECT_LE(e->op, 5) << what;
+        EXPECT_GT(used + e->op, kFastLiteralBits) << what;
         EXPECT_EQ(FastCodeLength(f), used) << what;
-        EXPECT_EQ(FastShift(f), used + e->op) << what;
+        EXPECT_EQ(FastShift(f & ~kFastLengthExtra), used + e->op) << what;
         EXPECT_EQ(FastValue(f), e->value) << what;
+      } else {
+        // A whole length: its extra bits are part of the index.
+        EXPECT_LE(e->op, 5) << what;
+        EXPECT_EQ(FastShift(f), used + e->op) << what;
+        EXPECT_LE(FastShift(f), kFastLiteralBits) << what;
+        EXPECT_EQ(FastCodeLength(f), FastShift(f)) << what;
+        EXPECT_EQ(FastValue(f), e->value + ((bits >> used) & ((1u << e->op) - 1))) << what;
       }
     }
     FreeDecodeTable(root);

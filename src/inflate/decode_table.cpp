@@ -219,7 +219,7 @@ inline unsigned ReverseBits(unsigned code, unsigned n) {
 }  // namespace
 
 void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
-                    const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool pairLiterals) {
+                    const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool literalTable) {
   // The symbols whose codes fit the index, in canonical order: by length,
   // then by symbol.
   std::array<unsigned, kMaxCodeLength + 2> offset{};
@@ -240,9 +240,24 @@ void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16
   // symbol owns.
   fast[0] = fast[1] = kFastSlow;
   unsigned shortestLiteral = kMaxCodeLength + 1;
+  // Lengths with extra bits to resolve whole once the table has grown by
+  // them: their symbols and reversed codes.
+  std::array<uint16_t, 32> whole;
+  std::array<uint16_t, 32> wholeCode;
+  unsigned wholeCount = 0;
   unsigned code = 0;
   for (unsigned k = 1; k <= fastBits; ++k) {
     if (k > 1) std::copy(fast, fast + (1u << (k - 1)), fast + (1u << (k - 1)));
+    // Where a length's code and extra bits span k bits, each value of the
+    // extra bits takes one entry, which the doublings to come repeat.
+    for (unsigned w = 0; w < wholeCount; ++w) {
+      const unsigned t = whole[w];
+      const unsigned codeBits = lengths[t];
+      if (codeBits + extra[t - s] != k) continue;
+      for (unsigned value = 0; value < (1u << extra[t - s]); ++value) {
+        fast[wholeCode[w] | (value << codeBits)] = PackFastCode(k, 0, base[t - s] + value);
+      }
+    }
     for (unsigned j = offset[k]; j < offset[k + 1]; ++j, ++code) {
       const unsigned t = sorted[j];
       FastEntry entry = kFastSlow;
@@ -255,12 +270,20 @@ void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16
         }
       } else if (extra[t - s] < kOpEndOfBlock) {
         entry = PackFastCode(k, extra[t - s], base[t - s]);
+        if (literalTable) {
+          if (k + extra[t - s] > fastBits) {
+            entry |= kFastLengthExtra;
+          } else if (extra[t - s] > 0 && wholeCount < whole.size()) {
+            whole[wholeCount] = static_cast<uint16_t>(t);
+            wholeCode[wholeCount++] = static_cast<uint16_t>(ReverseBits(code, k));
+          }
+        }
       }
       fast[ReverseBits(code, k)] = entry;
     }
     code <<= 1;
   }
-  if (pairLiterals && 2 * shortestLiteral <= fastBits) PairLiterals(fast, fastBits);
+  if (literalTable && 2 * shortestLiteral <= fastBits) PairLiterals(fast, fastBits);
 }
 
 }  // namespace gzarc

@@ -59,11 +59,18 @@ void FreeDecodeTable(const DecodeEntry* root);
 // Only codes that fit the table's index resolve there; longer codes and
 // invalid patterns are kFastSlow entries, which send the decoder to the
 // multi-level tables for the same bits.
+//
+// In the literal/length table, a length code whose extra bits fit the index
+// too has one entry per value of them, holding the whole length (its code
+// length then counts the extra bits as well, so that none are left to add).
+// The other length entries carry kFastLengthExtra, which is to be cleared
+// before the entry's bits are dropped.
 using FastEntry = uint32_t;
 
 inline constexpr FastEntry kFastLiteral = 0x8000;
 inline constexpr FastEntry kFastEndOfBlock = 0x4000;
 inline constexpr FastEntry kFastSlow = 0x2000;
+inline constexpr FastEntry kFastLengthExtra = 0x80;
 
 inline constexpr unsigned FastShift(FastEntry e) {
   return e & 0xFF;
@@ -97,9 +104,10 @@ FastEntry FastEntryOf(const DecodeEntry& e);
 
 // Builds the one-level table of fastBits index bits of a code straight from
 // its lengths, taken as BuildDecodeTable takes them (and only once that has
-// accepted them). With pairLiterals, an index whose bits hold two literal
-// codes decodes both at once.
+// accepted them). For the literal/length code (literalTable), an index whose
+// bits hold two literal codes decodes both at once, and lengths resolve
+// whole where their extra bits fit.
 void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
-                    const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool pairLiterals);
+                    const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool literalTable);
 
 }  // namespace gzarc

@@ -573,33 +573,39 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
       }
       refill();
     }
-    if (e & (kFastSlow | kFastEndOfBlock)) {
+    uint32_t length;
+    if (e & (kFastSlow | kFastEndOfBlock | kFastLengthExtra)) {
       if (e & kFastEndOfBlock) {
         consume(e);
         step = kStepEndOfBlock;
         break;
       }
-      const DecodeEntry* p = FastSubTables(lt + LowBits(bits, lb), bits, count);
-      if (p == nullptr) {
-        step = kStepInvalid;
-        break;
+      if (e & kFastSlow) {
+        const DecodeEntry* p = FastSubTables(lt + LowBits(bits, lb), bits, count);
+        if (p == nullptr) {
+          step = kStepInvalid;
+          break;
+        }
+        e = FastEntryOf(*p);
+        if (e & kFastLiteral) {
+          consume(e);
+          putLiterals(e);
+          if (out >= outLimit || inEnd - in < 16) break;
+          refill();
+          e = lf[bits & kLiteralMask];
+          continue;
+        }
+        if (e & kFastEndOfBlock) {
+          consume(e);
+          step = kStepEndOfBlock;
+          break;
+        }
       }
-      e = FastEntryOf(*p);
-      if (e & kFastLiteral) {
-        consume(e);
-        putLiterals(e);
-        if (out >= outLimit || inEnd - in < 16) break;
-        refill();
-        e = lf[bits & kLiteralMask];
-        continue;
-      }
-      if (e & kFastEndOfBlock) {
-        consume(e);
-        step = kStepEndOfBlock;
-        break;
-      }
+      e &= ~kFastLengthExtra;
+      length = codeValue(e);
+    } else {
+      length = FastValue(e);
     }
-    const uint32_t length = codeValue(e);
     consume(e);
 
     e = df[bits & kDistanceMask];
