@@ -546,6 +546,9 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
 
   // Each pass starts with a full accumulator and the entry of its bits
   // already looked up; the next pass's lookup goes ahead of the match copy.
+  // A refill leaves 64 bits of the stream in the accumulator (some above the
+  // count), and a pass takes at most 48 of them before its last lookup, so
+  // that lookup need not wait for the refill that follows it.
   FastEntry e = 0;
   bool more = out < outLimit && inEnd - in >= 16;
   if (more) {
@@ -566,8 +569,8 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
           consume(e);
           putLiterals(e);
           if (out >= outLimit || inEnd - in < 16) break;
-          refill();
           e = lf[bits & kLiteralMask];
+          refill();
           continue;
         }
       }
@@ -591,8 +594,8 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
           consume(e);
           putLiterals(e);
           if (out >= outLimit || inEnd - in < 16) break;
-          refill();
           e = lf[bits & kLiteralMask];
+          refill();
           continue;
         }
         if (e & kFastEndOfBlock) {
@@ -627,8 +630,8 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
     out += length;
     more = out < outLimit && inEnd - in >= 16;
     if (more) {
-      refill();
       e = lf[bits & kLiteralMask];
+      refill();
     }
     CopyMatchFast(to, distance, length);
   }
