@@ -182,20 +182,33 @@ FastEntry FastEntryOf(const DecodeEntry& e) {
 
 namespace {
 
-// Joins each literal with the literal that follows it where both codes fit
-// the index. Entry i >> n holds what follows a code of n bits at index i; it
-// is right whenever its own code fits the 2^(fastBits - n) indices that the
-// known bits select. Going down, that entry (never above i) is still single.
-void PairLiterals(FastEntry* fast, unsigned fastBits) {
-  // Without branches: whether two literals meet is as good as random.
-  for (unsigned i = 1u << fastBits; i-- > 0;) {
-    const FastEntry first = fast[i];
-    const unsigned n = FastShift(first) & 31;
-    const FastEntry second = fast[i >> n];
-    const unsigned total = n + FastShift(second);
-    const bool both = (first & second & kFastLiteral) != 0 && total <= fastBits;
-    const FastEntry pair = PackFastLiteralPair(FastValue(first), FastValue(second), total);
-    fast[i] = both ? pair : first;
+// A literal code short enough to have another after it within the index:
+// its reversed code and its length.
+struct ShortLiteral {
+  uint16_t code;
+  uint8_t bits;
+};
+
+// Joins each short literal with the literal that follows it where both
+// codes fit the index: at index i the code of n bits is followed by the one
+// at entry i >> n, which is right whenever that code fits the
+// 2^(fastBits - n) indices that the known bits select. Those entries are
+// read from a copy of the single ones, as the pairs replace them.
+void PairLiterals(FastEntry* fast, unsigned fastBits, const ShortLiteral* firsts,
+                  unsigned firstCount) {
+  std::array<FastEntry, 1u << kMaxFastBits> single;
+  const unsigned size = 1u << fastBits;
+  std::copy(fast, fast + size, single.begin());
+  for (unsigned f = 0; f < firstCount; ++f) {
+    const unsigned n = firsts[f].bits;
+    for (unsigned i = firsts[f].code; i < size; i += 1u << n) {
+      // Without branches: whether two literals meet is as good as random.
+      const FastEntry first = single[i];
+      const FastEntry second = single[i >> n];
+      const unsigned total = n + FastShift(second);
+      const bool both = (second & kFastLiteral) != 0 && total <= fastBits;
+      fast[i] = both ? PackFastLiteralPair(FastValue(first), FastValue(second), total) : first;
+    }
   }
 }
 
@@ -240,6 +253,8 @@ void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16
   // symbol owns.
   fast[0] = fast[1] = kFastSlow;
   unsigned shortestLiteral = kMaxCodeLength + 1;
+  std::array<ShortLiteral, 256> firsts;
+  unsigned firstCount = 0;
   // Lengths with extra bits to resolve whole once the table has grown by
   // them: their symbols and reversed codes.
   std::array<uint16_t, 32> whole;
@@ -264,7 +279,12 @@ void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16
       if (t < s) {
         if (t < 256) {
           entry = PackFastLiteral(t, k);
+          // Lengths come in order: the first literal has the shortest code.
           shortestLiteral = std::min(shortestLiteral, k);
+          if (literalTable && k + shortestLiteral <= fastBits) {
+            firsts[firstCount++] = {static_cast<uint16_t>(ReverseBits(code, k)),
+                                    static_cast<uint8_t>(k)};
+          }
         } else {
           entry = PackFastEndOfBlock(k);
         }
@@ -283,7 +303,7 @@ void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16
     }
     code <<= 1;
   }
-  if (literalTable && 2 * shortestLiteral <= fastBits) PairLiterals(fast, fastBits);
+  if (firstCount > 0) PairLiterals(fast, fastBits, firsts.data(), firstCount);
 }
 
 }  // namespace gzarc

@@ -102,11 +102,13 @@ inline constexpr FastEntry PackFastCode(unsigned codeBits, unsigned extraBits, u
 // bits (kFastSlow for anything else).
 FastEntry FastEntryOf(const DecodeEntry& e);
 
-// Builds the one-level table of fastBits index bits of a code straight from
-// its lengths, taken as BuildDecodeTable takes them (and only once that has
-// accepted them). For the literal/length code (literalTable), an index whose
-// bits hold two literal codes decodes both at once, and lengths resolve
-// whole where their extra bits fit.
+inline constexpr unsigned kMaxFastBits = 11;
+
+// Builds the one-level table of fastBits (at most kMaxFastBits) index bits
+// of a code straight from its lengths, taken as BuildDecodeTable takes them
+// (and only once that has accepted them). For the literal/length code
+// (literalTable), an index whose bits hold two literal codes decodes both at
+// once, and lengths resolve whole where their extra bits fit.
 void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
                     const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool literalTable);
 

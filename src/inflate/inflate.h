@@ -30,6 +30,7 @@ inline constexpr uint32_t kDecodeBufferSize = kWindowCount * kWindowSize + kWind
 // Index bits of the fast path's one-level tables.
 inline constexpr unsigned kFastLiteralBits = 11;
 inline constexpr unsigned kFastDistanceBits = 8;
+static_assert(kFastLiteralBits <= kMaxFastBits && kFastDistanceBits <= kMaxFastBits);
 
 // Where compressed bytes come from and decoded bytes go. Both return the
 // count transferred, or -1 on failure.
