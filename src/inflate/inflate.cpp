@@ -577,7 +577,7 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
       refill();
     }
     uint32_t length;
-    if (e & (kFastSlow | kFastEndOfBlock | kFastLengthExtra)) {
+    if (e & (kFastSlow | kFastEndOfBlock | kFastLengthExtra)) [[unlikely]] {
       if (e & kFastEndOfBlock) {
         consume(e);
         step = kStepEndOfBlock;
@@ -612,7 +612,7 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
     consume(e);
 
     e = df[bits & kDistanceMask];
-    if (e & kFastSlow) {
+    if (e & kFastSlow) [[unlikely]] {
       const DecodeEntry* p = FastSubTables(dt + LowBits(bits, db), bits, count);
       if (p == nullptr) {
         step = kStepInvalid;
@@ -622,7 +622,7 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
     }
     const uint32_t distance = codeValue(e);
     consume(e);
-    if (distance > static_cast<uint32_t>(out - oldest)) {
+    if (distance > static_cast<uint32_t>(out - oldest)) [[unlikely]] {
       step = kStepInvalid;
       break;
     }
