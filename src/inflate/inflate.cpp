@@ -483,6 +483,12 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
   return bits & ((uint64_t{1} << n) - 1);
 }
 
+// Bounds of the fast path: where in the window it stops (between two
+// checks it writes at most six literals, or four and a match) and how many
+// bytes of input it wants buffered (two refills' worth).
+constexpr uint32_t kFastWindowLimit = kWindowSize - kMaxMatch - 6;
+constexpr int kFastInputMargin = 16;
+
 // The fast path of InflateCodes. It runs while the window has room for a
 // few literals and a longest match and the input buffer still holds two
 // words, and it refills the accumulator a word at a time: one refill covers
@@ -496,9 +502,7 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
                                                        unsigned lb, unsigned db) {
   uint8_t* const window = CurrentWindow(d);
   uint8_t* out = window + c.pos;
-  // Between two checks of the bounds, at most six literals or four and a
-  // match are written.
-  uint8_t* const outLimit = window + kWindowSize - kMaxMatch - 6;
+  uint8_t* const outLimit = window + kFastWindowLimit;
   // The oldest byte a back-reference may reach: the previous window lies
   // right before this one once it has been filled.
   const uint8_t* const oldest = d.windowWrapped ? window - kWindowSize : window;
@@ -550,7 +554,7 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
   // count), and a pass takes at most 48 of them before its last lookup, so
   // that lookup need not wait for the refill that follows it.
   FastEntry e = 0;
-  bool more = out < outLimit && inEnd - in >= 16;
+  bool more = out < outLimit && inEnd - in >= kFastInputMargin;
   if (more) {
     refill();
     e = lf[bits & kLiteralMask];
@@ -568,7 +572,7 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
         if (e & kFastLiteral) {
           consume(e);
           putLiterals(e);
-          if (out >= outLimit || inEnd - in < 16) break;
+          if (out >= outLimit || inEnd - in < kFastInputMargin) break;
           e = lf[bits & kLiteralMask];
           refill();
           continue;
@@ -593,7 +597,7 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
         if (e & kFastLiteral) {
           consume(e);
           putLiterals(e);
-          if (out >= outLimit || inEnd - in < 16) break;
+          if (out >= outLimit || inEnd - in < kFastInputMargin) break;
           e = lf[bits & kLiteralMask];
           refill();
           continue;
@@ -628,7 +632,7 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
     }
     uint8_t* const to = out;
     out += length;
-    more = out < outLimit && inEnd - in >= 16;
+    more = out < outLimit && inEnd - in >= kFastInputMargin;
     if (more) {
       e = lf[bits & kLiteralMask];
       refill();
@@ -685,7 +689,10 @@ int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsi
   const FastDecoder fast = ChooseFastDecoder();
   CodeStep step = kStepMore;
   while (step == kStepMore) {
-    if (!d.plainOnly) {
+    // Near the end of the window or of the input buffer the fast path
+    // would return at once.
+    if (!d.plainOnly && c.pos < kFastWindowLimit &&
+        d.inputLen - d.inputPos + 1 >= kFastInputMargin) {
       step = fast(d, c, lt, dt, lb, db);
       if (step != kStepMore) break;
     }
