@@ -497,12 +497,21 @@ constexpr int kFastInputMargin = 16;
 // path's flushes, reads and callbacks happen exactly where they would have.
 // Codes come from the one-level tables, and from the multi-level ones where
 // those send them.
+//
+// Built kNearEnd, it runs in the last stretch of the window instead: it
+// checks each code's bytes against the window's end and stops in front of
+// the code that would reach it (and of any code the multi-level tables
+// hold), so that the plain path decodes that one, flushing where it fills
+// the window.
+template <bool kNearEnd>
 [[gnu::always_inline]] inline CodeStep DecodeCodesFast(DecoderState& d, CodeCursor& c,
                                                        const DecodeEntry* lt, const DecodeEntry* dt,
                                                        unsigned lb, unsigned db) {
   uint8_t* const window = CurrentWindow(d);
   uint8_t* out = window + c.pos;
-  uint8_t* const outLimit = window + kFastWindowLimit;
+  uint8_t* const outLimit = window + (kNearEnd ? kWindowSize : kFastWindowLimit);
+  // Whether n more bytes leave the window short of full.
+  auto fits = [&](uint32_t n) { return !kNearEnd || n < static_cast<uint32_t>(outLimit - out); };
   // The oldest byte a back-reference may reach: the previous window lies
   // right before this one once it has been filled.
   const uint8_t* const oldest = d.windowWrapped ? window - kWindowSize : window;
@@ -562,14 +571,17 @@ constexpr int kFastInputMargin = 16;
   while (more) {
     if (e & kFastLiteral) {
       // Three literal entries take at most 33 of the 56 bits.
+      if (!fits(FastLiteralCount(e))) break;
       consume(e);
       putLiterals(e);
       e = lf[bits & kLiteralMask];
       if (e & kFastLiteral) {
+        if (!fits(FastLiteralCount(e))) break;
         consume(e);
         putLiterals(e);
         e = lf[bits & kLiteralMask];
         if (e & kFastLiteral) {
+          if (!fits(FastLiteralCount(e))) break;
           consume(e);
           putLiterals(e);
           if (out >= outLimit || inEnd - in < kFastInputMargin) break;
@@ -588,6 +600,7 @@ constexpr int kFastInputMargin = 16;
         break;
       }
       if (e & kFastSlow) {
+        if (kNearEnd) break;
         const DecodeEntry* p = FastSubTables(lt + LowBits(bits, lb), bits, count);
         if (p == nullptr) {
           step = kStepInvalid;
@@ -613,6 +626,7 @@ constexpr int kFastInputMargin = 16;
     } else {
       length = FastValue(e);
     }
+    if (!fits(length)) break;
     consume(e);
 
     e = df[bits & kDistanceMask];
@@ -654,7 +668,12 @@ using FastDecoder = CodeStep (*)(DecoderState&, CodeCursor&, const DecodeEntry*,
 
 CodeStep InflateCodesFast(DecoderState& d, CodeCursor& c, const DecodeEntry* lt,
                           const DecodeEntry* dt, unsigned lb, unsigned db) {
-  return DecodeCodesFast(d, c, lt, dt, lb, db);
+  return DecodeCodesFast<false>(d, c, lt, dt, lb, db);
+}
+
+CodeStep InflateCodesNearEnd(DecoderState& d, CodeCursor& c, const DecodeEntry* lt,
+                             const DecodeEntry* dt, unsigned lb, unsigned db) {
+  return DecodeCodesFast<true>(d, c, lt, dt, lb, db);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -665,7 +684,7 @@ __attribute__((target("bmi2"))) CodeStep InflateCodesFastBmi2(DecoderState& d, C
                                                               const DecodeEntry* lt,
                                                               const DecodeEntry* dt, unsigned lb,
                                                               unsigned db) {
-  return DecodeCodesFast(d, c, lt, dt, lb, db);
+  return DecodeCodesFast<false>(d, c, lt, dt, lb, db);
 }
 
 FastDecoder ChooseFastDecoder() {
@@ -689,11 +708,10 @@ int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsi
   const FastDecoder fast = ChooseFastDecoder();
   CodeStep step = kStepMore;
   while (step == kStepMore) {
-    // Near the end of the window or of the input buffer the fast path
-    // would return at once.
-    if (!d.plainOnly && c.pos < kFastWindowLimit &&
-        d.inputLen - d.inputPos + 1 >= kFastInputMargin) {
-      step = fast(d, c, lt, dt, lb, db);
+    // Near the end of the input buffer the fast path would return at once.
+    if (!d.plainOnly && d.inputLen - d.inputPos + 1 >= kFastInputMargin) {
+      step = c.pos < kFastWindowLimit ? fast(d, c, lt, dt, lb, db)
+                                      : InflateCodesNearEnd(d, c, lt, dt, lb, db);
       if (step != kStepMore) break;
     }
     step = InflateOneCode(d, c, lt, dt, lb, db);
