@@ -4,6 +4,7 @@
 // writes and progress calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -221,6 +222,47 @@ TEST(InflatePaths, FastAndPlainAgreeOnValidDamagedAndCutStreams) {
     }
   }
 }
+
+// Bytes drawn from a steep distribution give literal codes from one bit to
+// fifteen: many pairs of literals fit one fast entry, and the rare bytes
+// have codes longer than its index.
+Bytes SkewedData(std::size_t n, std::mt19937& rng) {
+  Bytes b(n);
+  std::geometric_distribution<int> steep(0.35 + 0.3 * (rng() % 2));
+  for (auto& c : b) c = static_cast<uint8_t>(std::min(steep(rng), 255));
+  // Repeats now and then, so that lengths and distances are decoded too.
+  for (std::size_t at = 1000; at + 300 < n; at += 1 + rng() % 3000) {
+    const std::size_t back = 1 + rng() % std::min<std::size_t>(at, 32768);
+    for (std::size_t i = 0, len = 3 + rng() % 250; i < len; ++i) b[at + i] = b[at + i - back];
+  }
+  return b;
+}
+
+TEST(InflatePaths, FastAndPlainAgreeOnLiteralPairsAndLongCodes) {
+  std::mt19937 rng(4242);
+  const int strategies[] = {Z_DEFAULT_STRATEGY, Z_HUFFMAN_ONLY, Z_FILTERED};
+  for (int round = 0; round < 12; ++round) {
+    const Bytes data = SkewedData(round < 3 ? 1 + rng() % 5000 : 20000 + rng() % 150000, rng);
+    const Bytes stream = ZlibDeflate(data, 1 + static_cast<int>(rng() % 9),
+                                     1 + static_cast<int>(rng() % 9), strategies[round % 3]);
+    ASSERT_FALSE(stream.empty());
+    const MemberCheck check{UpdateCrc32(kCrcStart, data.data(), data.size()) ^ 0xFFFFFFFFu,
+                            static_cast<uint32_t>(data.size())};
+    const uint32_t total = static_cast<uint32_t>(data.size());
+    const std::string what = "round " + std::to_string(round);
+    const Trace whole = ExpectSamePaths(stream, {}, &check, total, what);
+    EXPECT_EQ(whole.status, 0) << what;
+    EXPECT_TRUE(whole.output == data) << what;
+    for (int variant = 0; variant < 20; ++variant) {
+      Bytes cut(stream.begin(),
+                stream.begin() + static_cast<std::ptrdiff_t>(rng() % stream.size()));
+      ExpectSamePaths(cut, {}, &check, total, what + " cut " + std::to_string(cut.size()));
+      Bytes damaged = stream;
+      damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+      ExpectSamePaths(damaged, {}, nullptr, total, what + " damaged");
+    }
+  }
+}
 #endif
 
 // Random bytes are mostly invalid streams, some of them long-lived ones
@@ -234,6 +276,133 @@ TEST(InflatePaths, FastAndPlainAgreeOnRandomBytes) {
     stream[0] = static_cast<uint8_t>((stream[0] & ~6u) | ((1 + rng() % 2) << 1));
     ExpectSamePaths(stream, {}, nullptr, 0, "round " + std::to_string(round));
   }
+}
+
+// The multi-level walk of the code at the low end of bits: what it decodes
+// to and how many bits the code takes, or nullptr for an invalid code.
+const DecodeEntry* WalkTables(const DecodeEntry* root, unsigned rootBits, uint64_t bits,
+                              unsigned* used) {
+  const DecodeEntry* e = root + (bits & ((1u << rootBits) - 1));
+  *used = 0;
+  while (e->op > kOpLiteral) {
+    if (e->op == kOpInvalid) return nullptr;
+    *used += e->bits;
+    const unsigned subBits = e->op - kOpLiteral;
+    e = e->table + ((bits >> *used) & ((1u << subBits) - 1));
+  }
+  *used += e->bits;
+  return e;
+}
+
+// Random code lengths that make a complete or an incomplete code: each new
+// length takes a share of the room left, from one bit to fifteen.
+std::vector<uint8_t> RandomLengths(unsigned n, bool complete, std::mt19937& rng) {
+  std::vector<uint8_t> lengths(n, 0);
+  uint32_t room = 1u << 15;  // in units of a 15-bit code
+  std::vector<unsigned> order(n);
+  for (unsigned i = 0; i < n; ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), rng);
+  for (unsigned t : order) {
+    if (room == 0) break;
+    if (rng() % 4 == 0) continue;
+    unsigned k = 1 + rng() % 15;
+    while ((1u << (15 - k)) > room) ++k;
+    lengths[t] = static_cast<uint8_t>(k);
+    room -= 1u << (15 - k);
+  }
+  // Fill what room is left with 15-bit codes on unused symbols.
+  for (unsigned t = 0; complete && t < n && room > 0; ++t) {
+    if (lengths[t] == 0) {
+      lengths[t] = 15;
+      --room;
+    }
+  }
+  return lengths;
+}
+
+// Every index of a fast table against the multi-level tables of the same
+// code: single and paired literals, end of block, whole lengths and lengths
+// with extra bits beyond the index, and slow entries just where a code is
+// longer than the index or the pattern is no code at all.
+TEST(InflatePaths, FastTablesAgreeWithMultiLevelTables) {
+  static const uint16_t lengthBase[] = {3,  4,   5,   6,   7,   8,   9,   10, 11, 13, 15,
+                                        17, 19,  23,  27,  31,  35,  43,  51, 59, 67, 83,
+                                        99, 115, 131, 163, 195, 227, 258, 0,  0};
+  static const uint8_t lengthExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2, 2,
+                                        3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
+  std::mt19937 rng(9001);
+  std::vector<FastEntry> fast(1u << kFastLiteralBits);
+  int pairs = 0, slow = 0;
+  for (int round = 0; round < 400; ++round) {
+    const unsigned n = 257 + rng() % 31;
+    std::vector<uint8_t> lengths = RandomLengths(n, round % 3 != 0, rng);
+    if (round % 5 == 0) {
+      // Short literal codes: pairs everywhere.
+      std::fill(lengths.begin(), lengths.end(), 0);
+      lengths[0] = lengths[1] = 2;
+      lengths[2] = lengths[3 + rng() % 250] = lengths[256] = lengths[n - 1] = 3;
+    }
+    const DecodeEntry* root = nullptr;
+    unsigned rootBits = 9;
+    const int built =
+        BuildDecodeTable(lengths.data(), n, 257, lengthBase, lengthExtra, &root, &rootBits);
+    if (built > kCodeIncomplete || root == nullptr) {
+      FreeDecodeTable(root);
+      continue;
+    }
+    BuildFastTable(lengths.data(), n, 257, lengthBase, lengthExtra, fast.data(), kFastLiteralBits,
+                   true);
+    for (unsigned i = 0; i < fast.size(); ++i) {
+      const uint64_t bits = i | (uint64_t{rng()} << kFastLiteralBits);
+      const FastEntry f = fast[i];
+      unsigned used = 0;
+      const DecodeEntry* e = WalkTables(root, rootBits, bits, &used);
+      const std::string what = "round " + std::to_string(round) + " index " + std::to_string(i);
+      if (f & kFastSlow) {
+        ++slow;
+        EXPECT_TRUE(e == nullptr || used > kFastLiteralBits) << what;
+        continue;
+      }
+      ASSERT_NE(e, nullptr) << what;
+      if (f & kFastLiteral) {
+        EXPECT_EQ(e->op, kOpLiteral) << what;
+        EXPECT_EQ(FastValue(f) & 0xFF, e->value) << what;
+        if (FastLiteralCount(f) == 2) {
+          ++pairs;
+          unsigned second = 0;
+          const DecodeEntry* e2 = WalkTables(root, rootBits, bits >> used, &second);
+          ASSERT_NE(e2, nullptr) << what;
+          EXPECT_EQ(e2->op, kOpLiteral) << what;
+          EXPECT_EQ(FastValue(f) >> 8, e2->value) << what;
+          used += second;
+        } else {
+          EXPECT_EQ(FastLiteralCount(f), 1u) << what;
+        }
+        EXPECT_EQ(FastShift(f), used) << what;
+        EXPECT_LE(FastShift(f), kFastLiteralBits) << what;
+      } else if (f & kFastEndOfBlock) {
+        EXPECT_EQ(e->op, kOpEndOfBlock) << what;
+        EXPECT_EQ(FastShift(f), used) << what;
+      } else if (f & kFastLengthExtra) {
+        // A length whose extra bits reach past the index: base and counts.
+        EXPECT_LE(e->op, 5) << what;
+        EXPECT_GT(used + e->op, kFastLiteralBits) << what;
+        EXPECT_EQ(FastCodeLength(f), used) << what;
+        EXPECT_EQ(FastShift(f & ~kFastLengthExtra), used + e->op) << what;
+        EXPECT_EQ(FastValue(f), e->value) << what;
+      } else {
+        // A whole length: its extra bits are part of the index.
+        EXPECT_LE(e->op, 5) << what;
+        EXPECT_EQ(FastShift(f), used + e->op) << what;
+        EXPECT_LE(FastShift(f), kFastLiteralBits) << what;
+        EXPECT_EQ(FastCodeLength(f), FastShift(f)) << what;
+        EXPECT_EQ(FastValue(f), e->value + ((bits >> used) & ((1u << e->op) - 1))) << what;
+      }
+    }
+    FreeDecodeTable(root);
+  }
+  EXPECT_GT(pairs, 1000);
+  EXPECT_GT(slow, 200);
 }
 
 }  // namespace

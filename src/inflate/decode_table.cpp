@@ -173,47 +173,137 @@ void FreeDecodeTable(const DecodeEntry* root) {
   }
 }
 
+FastEntry FastEntryOf(const DecodeEntry& e) {
+  if (e.op == kOpLiteral) return PackFastLiteral(e.value, e.bits);
+  if (e.op == kOpEndOfBlock) return PackFastEndOfBlock(e.bits);
+  if (e.op < kOpEndOfBlock) return PackFastCode(e.bits, e.op, e.value);
+  return kFastSlow;
+}
+
 namespace {
 
-// The one-level entry of index i: its bits are followed through the
-// sub-tables as far as they reach.
-FastEntry ResolveFastEntry(const DecodeEntry* root, unsigned rootBits, unsigned i,
-                           unsigned fastBits) {
-  const DecodeEntry* e = root + (i & ((1u << rootBits) - 1));
-  unsigned used = 0;
-  while (e->op > kOpLiteral && e->op != kOpInvalid) {
-    used += e->bits;
-    const unsigned subBits = e->op - kOpLiteral;
-    if (used + subBits > fastBits) break;
-    e = e->table + ((i >> used) & ((1u << subBits) - 1));
+// A literal code short enough to have another after it within the index:
+// its reversed code and its length.
+struct ShortLiteral {
+  uint16_t code;
+  uint8_t bits;
+};
+
+// Joins each short literal with the literal that follows it where both
+// codes fit the index: at index i the code of n bits is followed by the one
+// at entry i >> n, which is right whenever that code fits the
+// 2^(fastBits - n) indices that the known bits select. Those entries are
+// read from a copy of the single ones, as the pairs replace them.
+void PairLiterals(FastEntry* fast, unsigned fastBits, const ShortLiteral* firsts,
+                  unsigned firstCount) {
+  std::array<FastEntry, 1u << kMaxFastBits> single;
+  const unsigned size = 1u << fastBits;
+  std::copy(fast, fast + size, single.begin());
+  for (unsigned f = 0; f < firstCount; ++f) {
+    const unsigned n = firsts[f].bits;
+    for (unsigned i = firsts[f].code; i < size; i += 1u << n) {
+      // Without branches: whether two literals meet is as good as random.
+      const FastEntry first = single[i];
+      const FastEntry second = single[i >> n];
+      const unsigned total = n + FastShift(second);
+      const bool both = (second & kFastLiteral) != 0 && total <= fastBits;
+      fast[i] = both ? PackFastLiteralPair(FastValue(first), FastValue(second), total) : first;
+    }
   }
-  return e->op > kOpLiteral ? PackFastEntry(kOpInvalid, 0, 0)
-                            : PackFastEntry(e->op, used + e->bits, e->value);
+}
+
+constexpr std::array<uint8_t, 256> kReversedBytes = [] {
+  std::array<uint8_t, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) {
+    unsigned r = 0;
+    for (unsigned k = 0; k < 8; ++k) r |= ((b >> k) & 1u) << (7 - k);
+    table[b] = static_cast<uint8_t>(r);
+  }
+  return table;
+}();
+
+// The low n bits of code in reverse order (n <= 16).
+inline unsigned ReverseBits(unsigned code, unsigned n) {
+  const unsigned r =
+      (unsigned{kReversedBytes[code & 0xFF]} << 8) | kReversedBytes[(code >> 8) & 0xFF];
+  return r >> (16 - n);
 }
 
 }  // namespace
 
-void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast,
-                    unsigned fastBits) {
-  const unsigned size = 1u << fastBits;
-  if (root == nullptr || rootBits > fastBits) {
-    std::fill(fast, fast + size, PackFastEntry(kOpInvalid, 0, 0));
-    return;
+void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
+                    const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool literalTable) {
+  // The symbols whose codes fit the index, in canonical order: by length,
+  // then by symbol.
+  std::array<unsigned, kMaxCodeLength + 2> offset{};
+  for (unsigned t = 0; t < n; ++t) ++offset[lengths[t] + 1];
+  offset[1] = 0;
+  for (unsigned k = 2; k <= fastBits + 1; ++k) offset[k] += offset[k - 1];
+  std::array<uint16_t, kMaxSymbols> sorted;
+  std::array<unsigned, kMaxCodeLength + 2> at = offset;
+  for (unsigned t = 0; t < n; ++t) {
+    const unsigned k = lengths[t];
+    if (k != 0 && k <= fastBits) sorted[at[k]++] = static_cast<uint16_t>(t);
   }
-  // A root entry that holds a code decodes the same whatever the index bits
-  // above the root's: the first root-sized run of the table repeats, and
-  // only the indices whose root entry links to a sub-table differ.
-  const unsigned rootSize = 1u << rootBits;
-  for (unsigned i = 0; i < rootSize; ++i) fast[i] = ResolveFastEntry(root, rootBits, i, fastBits);
-  for (unsigned at = rootSize; at < size; at += rootSize) {
-    std::copy(fast, fast + rootSize, fast + at);
-  }
-  for (unsigned r = 0; r < rootSize; ++r) {
-    if (root[r].op <= kOpLiteral || root[r].op == kOpInvalid) continue;
-    for (unsigned i = r + rootSize; i < size; i += rootSize) {
-      fast[i] = ResolveFastEntry(root, rootBits, i, fastBits);
+
+  // The table grows one index bit at a time: doubling it repeats every
+  // shorter code over the new bit, and then each code of the new length
+  // takes its one entry. Codes longer than the index keep the slow entries
+  // at their prefixes, and so do the patterns of an incomplete code that no
+  // symbol owns.
+  fast[0] = fast[1] = kFastSlow;
+  unsigned shortestLiteral = kMaxCodeLength + 1;
+  std::array<ShortLiteral, 256> firsts;
+  unsigned firstCount = 0;
+  // Lengths with extra bits to resolve whole once the table has grown by
+  // them: their symbols and reversed codes.
+  std::array<uint16_t, 32> whole;
+  std::array<uint16_t, 32> wholeCode;
+  unsigned wholeCount = 0;
+  unsigned code = 0;
+  for (unsigned k = 1; k <= fastBits; ++k) {
+    if (k > 1) std::copy(fast, fast + (1u << (k - 1)), fast + (1u << (k - 1)));
+    // Where a length's code and extra bits span k bits, each value of the
+    // extra bits takes one entry, which the doublings to come repeat.
+    for (unsigned w = 0; w < wholeCount; ++w) {
+      const unsigned t = whole[w];
+      const unsigned codeBits = lengths[t];
+      if (codeBits + extra[t - s] != k) continue;
+      for (unsigned value = 0; value < (1u << extra[t - s]); ++value) {
+        fast[wholeCode[w] | (value << codeBits)] = PackFastCode(k, 0, base[t - s] + value);
+      }
     }
+    for (unsigned j = offset[k]; j < offset[k + 1]; ++j, ++code) {
+      const unsigned t = sorted[j];
+      FastEntry entry = kFastSlow;
+      if (t < s) {
+        if (t < 256) {
+          entry = PackFastLiteral(t, k);
+          // Lengths come in order: the first literal has the shortest code.
+          shortestLiteral = std::min(shortestLiteral, k);
+          if (literalTable && k + shortestLiteral <= fastBits) {
+            firsts[firstCount++] = {static_cast<uint16_t>(ReverseBits(code, k)),
+                                    static_cast<uint8_t>(k)};
+          }
+        } else {
+          entry = PackFastEndOfBlock(k);
+        }
+      } else if (extra[t - s] < kOpEndOfBlock) {
+        entry = PackFastCode(k, extra[t - s], base[t - s]);
+        if (literalTable) {
+          if (k + extra[t - s] > fastBits) {
+            entry |= kFastLengthExtra;
+          } else if (extra[t - s] > 0 && wholeCount < whole.size()) {
+            whole[wholeCount] = static_cast<uint16_t>(t);
+            wholeCode[wholeCount++] = static_cast<uint16_t>(ReverseBits(code, k));
+          }
+        }
+      }
+      fast[ReverseBits(code, k)] = entry;
+    }
+    code <<= 1;
   }
+  if (firstCount > 0) PairLiterals(fast, fastBits, firsts.data(), firstCount);
 }
 
 }  // namespace gzarc

@@ -51,28 +51,65 @@ int BuildDecodeTable(const uint8_t* lengths, unsigned n, unsigned s, const uint1
 void FreeDecodeTable(const DecodeEntry* root);
 
 // An entry of a one-level table for the decoder's fast path, packed for one
-// load: bits 0..7 the code's length, 8..15 its op, 16..31 its value. Only
-// codes that fit the table's index resolve there; longer codes and invalid
-// patterns hold op kOpInvalid, which sends the decoder to the multi-level
-// tables for the same bits.
+// load. Bits 0..7: the bits the entry consumes in all, a length or distance
+// code together with its extra bits, or one or two literal codes. Bits 8..11:
+// a length or distance code's own length (its extra bits follow it), or the
+// count of literal bytes (1 or 2). Bits 12..15: the kind. Bits 16..31: the
+// base length or distance, or the literal bytes (the first in bits 16..23).
+// Only codes that fit the table's index resolve there; longer codes and
+// invalid patterns are kFastSlow entries, which send the decoder to the
+// multi-level tables for the same bits.
+//
+// In the literal/length table, a length code whose extra bits fit the index
+// too has one entry per value of them, holding the whole length (its code
+// length then counts the extra bits as well, so that none are left to add).
+// The other length entries carry kFastLengthExtra, which is to be cleared
+// before the entry's bits are dropped.
 using FastEntry = uint32_t;
 
-inline constexpr unsigned FastBits(FastEntry e) {
+inline constexpr FastEntry kFastLiteral = 0x8000;
+inline constexpr FastEntry kFastEndOfBlock = 0x4000;
+inline constexpr FastEntry kFastSlow = 0x2000;
+inline constexpr FastEntry kFastLengthExtra = 0x80;
+
+inline constexpr unsigned FastShift(FastEntry e) {
   return e & 0xFF;
 }
-inline constexpr unsigned FastOp(FastEntry e) {
-  return (e >> 8) & 0xFF;
+inline constexpr unsigned FastCodeLength(FastEntry e) {
+  return (e >> 8) & 0xF;
+}
+inline constexpr unsigned FastLiteralCount(FastEntry e) {
+  return (e >> 8) & 0x3;
 }
 inline constexpr unsigned FastValue(FastEntry e) {
   return e >> 16;
 }
-inline constexpr FastEntry PackFastEntry(unsigned op, unsigned bits, unsigned value) {
-  return bits | (op << 8) | (value << 16);
+inline constexpr FastEntry PackFastLiteral(unsigned byte, unsigned bits) {
+  return kFastLiteral | bits | (1u << 8) | (byte << 16);
+}
+inline constexpr FastEntry PackFastLiteralPair(unsigned first, unsigned second, unsigned bits) {
+  return kFastLiteral | bits | (2u << 8) | (first << 16) | (second << 24);
+}
+inline constexpr FastEntry PackFastEndOfBlock(unsigned bits) {
+  return kFastEndOfBlock | bits;
+}
+// A length or distance code of codeBits bits followed by extraBits extra bits.
+inline constexpr FastEntry PackFastCode(unsigned codeBits, unsigned extraBits, unsigned base) {
+  return (codeBits + extraBits) | (codeBits << 8) | (base << 16);
 }
 
-// Derives the one-level table of fastBits index bits from the multi-level
-// tables of a code (root of rootBits index bits; nullptr for a code without
-// lengths).
-void BuildFastTable(const DecodeEntry* root, unsigned rootBits, FastEntry* fast, unsigned fastBits);
+// The one-level form of a multi-level entry holding a code of that entry's
+// bits (kFastSlow for anything else).
+FastEntry FastEntryOf(const DecodeEntry& e);
+
+inline constexpr unsigned kMaxFastBits = 11;
+
+// Builds the one-level table of fastBits (at most kMaxFastBits) index bits
+// of a code straight from its lengths, taken as BuildDecodeTable takes them
+// (and only once that has accepted them). For the literal/length code
+// (literalTable), an index whose bits hold two literal codes decodes both at
+// once, and lengths resolve whole where their extra bits fit.
+void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16_t* base,
+                    const uint8_t* extra, FastEntry* fast, unsigned fastBits, bool literalTable);
 
 }  // namespace gzarc

@@ -204,26 +204,42 @@ int InflateStored() {
   return kBlockOk;
 }
 
+namespace {
+
+// Code lengths of the fixed literal/length code, then of the fixed
+// distance code.
+constexpr std::array<uint8_t, 288 + 30> kFixedLengths = [] {
+  std::array<uint8_t, 288 + 30> lengths{};
+  for (unsigned t = 0; t < 288; ++t) lengths[t] = t < 144 ? 8 : t < 256 ? 9 : t < 280 ? 7 : 8;
+  for (unsigned t = 288; t < 288 + 30; ++t) lengths[t] = 5;
+  return lengths;
+}();
+
+// The fast path's tables of the block's codes, unless the plain path runs
+// alone.
+void BuildFastTables(DecoderState& d, const uint8_t* lengths, unsigned nl, unsigned nd) {
+  BuildFastTable(lengths, nl, 257, kDecodeLengthBase.data(), kDecodeLengthExtra.data(),
+                 d.fastLiteral.data(), kFastLiteralBits, true);
+  BuildFastTable(lengths + nl, nd, 0, kDecodeDistanceBase.data(), kDecodeDistanceExtra.data(),
+                 d.fastDistance.data(), kFastDistanceBits, false);
+}
+
+}  // namespace
+
 int InflateFixed() {
   DecoderState& d = Decoder();
   if (d.fixedLiteral == nullptr) {
-    std::array<uint8_t, 288> lengths{};
-    std::fill(lengths.begin(), lengths.begin() + 144, 8);
-    std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
-    std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
-    std::fill(lengths.begin() + 280, lengths.end(), 8);
     unsigned literalBits = 7;
     const DecodeEntry* literal = nullptr;
-    int result = BuildDecodeTable(lengths.data(), 288, 257, kDecodeLengthBase.data(),
+    int result = BuildDecodeTable(kFixedLengths.data(), 288, 257, kDecodeLengthBase.data(),
                                   kDecodeLengthExtra.data(), &literal, &literalBits);
     if (result != kCodeComplete) {
       FreeDecodeTable(literal);
       return result;
     }
-    std::fill(lengths.begin(), lengths.begin() + 30, 5);
     unsigned distanceBits = 5;
     const DecodeEntry* distance = nullptr;
-    result = BuildDecodeTable(lengths.data(), 30, 0, kDecodeDistanceBase.data(),
+    result = BuildDecodeTable(kFixedLengths.data() + 288, 30, 0, kDecodeDistanceBase.data(),
                               kDecodeDistanceExtra.data(), &distance, &distanceBits);
     if (result > kCodeIncomplete) {
       FreeDecodeTable(literal);
@@ -233,6 +249,11 @@ int InflateFixed() {
     d.fixedDistance = distance;
     d.fixedLiteralBits = literalBits;
     d.fixedDistanceBits = distanceBits;
+  }
+  // The fixed codes' fast tables stay until a dynamic block replaces them.
+  if (!d.plainOnly && !d.fastTablesFixed) {
+    BuildFastTables(d, kFixedLengths.data(), 288, 30);
+    d.fastTablesFixed = true;
   }
   return InflateCodes(d.fixedLiteral, d.fixedDistance, d.fixedLiteralBits, d.fixedDistanceBits) == 0
              ? kBlockOk
@@ -329,6 +350,10 @@ int InflateDynamic() {
     if (result == kCodeIncomplete) FreeDecodeTable(dt);
     FreeDecodeTable(lt);
     return result;
+  }
+  if (!d.plainOnly) {
+    BuildFastTables(d, lengths.data(), nl, nd);
+    d.fastTablesFixed = false;
   }
   result =
       InflateCodes(lt != nullptr ? lt : kMissingTable, dt != nullptr ? dt : kMissingTable, lb, db);
@@ -427,11 +452,18 @@ inline uint8_t* CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) 
       from += 8;
     } while (out < end);
   } else if (distance == 1) {
-    std::memset(out, *from, length);
-  } else {
+    const uint64_t run = uint64_t{*from} * 0x0101010101010101u;
     do {
-      *out++ = *from++;
+      std::memcpy(out, &run, 8);
+      out += 8;
     } while (out < end);
+  } else {
+    // A short period: its first eight bytes one by one, then words from a
+    // whole number of periods back, at least a word away.
+    constexpr std::array<uint8_t, 8> kStride = {0, 0, 8, 9, 8, 10, 12, 14};
+    for (int i = 0; i < 8; ++i) out[i] = from[i];
+    const uint32_t stride = kStride[distance];
+    for (out += 8; out < end; out += 8) std::memcpy(out, out - stride, 8);
   }
   return end;
 }
@@ -451,20 +483,38 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
   return bits & ((uint64_t{1} << n) - 1);
 }
 
+// Bounds of the fast path: where in the window it stops (between two
+// checks it writes at most six literals, or four and a match) and how many
+// bytes of input it wants buffered (two refills' worth).
+constexpr uint32_t kFastWindowLimit = kWindowSize - kMaxMatch - 6;
+constexpr int kFastInputMargin = 16;
+
 // The fast path of InflateCodes. It runs while the window has room for a
-// literal and a longest match and the input buffer still holds two words,
-// and it refills the accumulator a word at a time: one refill covers two
-// literals or a whole length and distance (at most 48 bits), so within these
-// bounds no symbol can reach a flush or a read, and the plain path's
-// flushes, reads and callbacks happen exactly where they would have. Codes
-// come from the one-level tables, and from the multi-level ones where those
-// send them.
+// few literals and a longest match and the input buffer still holds two
+// words, and it refills the accumulator a word at a time: one refill covers
+// three literal entries or a whole length and distance (at most 48 bits), so
+// within these bounds no symbol can reach a flush or a read, and the plain
+// path's flushes, reads and callbacks happen exactly where they would have.
+// Codes come from the one-level tables, and from the multi-level ones where
+// those send them.
+//
+// Built kNearEnd, it runs in the last stretch of the window instead: it
+// checks each code's bytes against the window's end and stops in front of
+// the code that would reach it (and of any code the multi-level tables
+// hold), so that the plain path decodes that one, flushing where it fills
+// the window.
+template <bool kNearEnd>
 [[gnu::always_inline]] inline CodeStep DecodeCodesFast(DecoderState& d, CodeCursor& c,
                                                        const DecodeEntry* lt, const DecodeEntry* dt,
                                                        unsigned lb, unsigned db) {
   uint8_t* const window = CurrentWindow(d);
   uint8_t* out = window + c.pos;
-  uint8_t* const outLimit = window + kWindowSize - kMaxMatch - 1;
+  uint8_t* const outLimit = window + (kNearEnd ? kWindowSize : kFastWindowLimit);
+  // Whether n more bytes leave the window short of full.
+  auto fits = [&](uint32_t n) { return !kNearEnd || n < static_cast<uint32_t>(outLimit - out); };
+  // The oldest byte a back-reference may reach: the previous window lies
+  // right before this one once it has been filled.
+  const uint8_t* const oldest = d.windowWrapped ? window - kWindowSize : window;
   const uint8_t* in = d.InputBuffer + d.inputPos - 1;
   const uint8_t* const inEnd = d.InputBuffer + d.inputLen;
   uint64_t bits = c.bits;
@@ -477,70 +527,135 @@ inline uint64_t LowBits(uint64_t bits, unsigned n) {
 
   // Tops the accumulator up to at least 56 bits. Bits of the next byte may
   // land above the counted ones; the next refill puts the same bits there.
+  // Only the low byte of count matters in the loop: an entry is subtracted
+  // whole, which saves taking its low byte apart.
   auto refill = [&] {
-    bits |= LoadLittle64(in) << count;
-    in += (63 - count) >> 3;
+    bits |= LoadLittle64(in) << (count & 63);
+    in += 7 - ((count >> 3) & 7);
     count |= 56;
   };
-  auto drop = [&](unsigned n) {
-    bits >>= n;
-    count -= n;
+  auto consume = [&](FastEntry e) {
+    bits >>= FastShift(e) & 63;
+    count -= e;
+  };
+  // Both bytes are stored; the second is overwritten later when the entry
+  // holds one literal.
+  auto putLiterals = [&](FastEntry e) {
+    if constexpr (std::endian::native == std::endian::little) {
+      const uint16_t both = static_cast<uint16_t>(FastValue(e));
+      std::memcpy(out, &both, 2);
+    } else {
+      out[0] = static_cast<uint8_t>(FastValue(e));
+      out[1] = static_cast<uint8_t>(FastValue(e) >> 8);
+    }
+    out += FastLiteralCount(e);
+  };
+  // The base plus the extra bits that follow the code. A code entry has no
+  // kind bits, so the code's length is all of bits 8..13, and a shift by it
+  // needs no mask.
+  auto codeValue = [&](FastEntry e) {
+    return FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastShift(e)) >> ((e >> 8) & 63));
   };
 
-  while (out < outLimit && inEnd - in >= 16) {
+  // Each pass starts with a full accumulator and the entry of its bits
+  // already looked up; the next pass's lookup goes ahead of the match copy.
+  // A refill leaves 64 bits of the stream in the accumulator (some above the
+  // count), and a pass takes at most 48 of them before its last lookup, so
+  // that lookup need not wait for the refill that follows it.
+  FastEntry e = 0;
+  bool more = out < outLimit && inEnd - in >= kFastInputMargin;
+  if (more) {
     refill();
-    FastEntry e = lf[bits & kLiteralMask];
-    if (FastOp(e) == kOpLiteral) {
-      drop(FastBits(e));
-      *out++ = static_cast<uint8_t>(FastValue(e));
+    e = lf[bits & kLiteralMask];
+  }
+  while (more) {
+    if (e & kFastLiteral) {
+      // Three literal entries take at most 33 of the 56 bits.
+      if (!fits(FastLiteralCount(e))) break;
+      consume(e);
+      putLiterals(e);
       e = lf[bits & kLiteralMask];
-      if (FastOp(e) == kOpLiteral) {
-        drop(FastBits(e));
-        *out++ = static_cast<uint8_t>(FastValue(e));
-        continue;
+      if (e & kFastLiteral) {
+        if (!fits(FastLiteralCount(e))) break;
+        consume(e);
+        putLiterals(e);
+        e = lf[bits & kLiteralMask];
+        if (e & kFastLiteral) {
+          if (!fits(FastLiteralCount(e))) break;
+          consume(e);
+          putLiterals(e);
+          if (out >= outLimit || inEnd - in < kFastInputMargin) break;
+          e = lf[bits & kLiteralMask];
+          refill();
+          continue;
+        }
       }
       refill();
     }
-    if (FastOp(e) > kOpLiteral) {
-      const DecodeEntry* p = FastSubTables(lt + LowBits(bits, lb), bits, count);
-      if (p == nullptr) {
-        step = kStepInvalid;
+    uint32_t length;
+    if (e & (kFastSlow | kFastEndOfBlock | kFastLengthExtra)) [[unlikely]] {
+      if (e & kFastEndOfBlock) {
+        consume(e);
+        step = kStepEndOfBlock;
         break;
       }
-      e = PackFastEntry(p->op, p->bits, p->value);
+      if (e & kFastSlow) {
+        if (kNearEnd) break;
+        const DecodeEntry* p = FastSubTables(lt + LowBits(bits, lb), bits, count);
+        if (p == nullptr) {
+          step = kStepInvalid;
+          break;
+        }
+        e = FastEntryOf(*p);
+        if (e & kFastLiteral) {
+          consume(e);
+          putLiterals(e);
+          if (out >= outLimit || inEnd - in < kFastInputMargin) break;
+          e = lf[bits & kLiteralMask];
+          refill();
+          continue;
+        }
+        if (e & kFastEndOfBlock) {
+          consume(e);
+          step = kStepEndOfBlock;
+          break;
+        }
+      }
+      e &= ~kFastLengthExtra;
+      length = codeValue(e);
+    } else {
+      length = FastValue(e);
     }
-    drop(FastBits(e));
-    if (FastOp(e) == kOpLiteral) {
-      *out++ = static_cast<uint8_t>(FastValue(e));
-      continue;
-    }
-    if (FastOp(e) == kOpEndOfBlock) {
-      step = kStepEndOfBlock;
-      break;
-    }
-    const uint32_t length = FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastOp(e)));
-    drop(FastOp(e));
+    if (!fits(length)) break;
+    consume(e);
 
     e = df[bits & kDistanceMask];
-    if (FastOp(e) > kOpLiteral) {
+    if (e & kFastSlow) [[unlikely]] {
       const DecodeEntry* p = FastSubTables(dt + LowBits(bits, db), bits, count);
       if (p == nullptr) {
         step = kStepInvalid;
         break;
       }
-      e = PackFastEntry(p->op, p->bits, p->value);
+      e = FastEntryOf(*p);
     }
-    drop(FastBits(e));
-    const uint32_t distance = FastValue(e) + static_cast<uint32_t>(LowBits(bits, FastOp(e)));
-    drop(FastOp(e));
-    if (!d.windowWrapped && distance > static_cast<uint32_t>(out - window)) {
+    const uint32_t distance = codeValue(e);
+    consume(e);
+    if (distance > static_cast<uint32_t>(out - oldest)) [[unlikely]] {
       step = kStepInvalid;
       break;
     }
-    out = CopyMatchFast(out, distance, length);
+    uint8_t* const to = out;
+    out += length;
+    more = out < outLimit && inEnd - in >= kFastInputMargin;
+    if (more) {
+      e = lf[bits & kLiteralMask];
+      refill();
+    }
+    CopyMatchFast(to, distance, length);
   }
 
   // The plain path expects nothing above the counted bits.
+  count &= 0xFF;
   c.bits = LowBits(bits, count);
   c.count = count;
   c.pos = static_cast<uint32_t>(out - window);
@@ -553,7 +668,12 @@ using FastDecoder = CodeStep (*)(DecoderState&, CodeCursor&, const DecodeEntry*,
 
 CodeStep InflateCodesFast(DecoderState& d, CodeCursor& c, const DecodeEntry* lt,
                           const DecodeEntry* dt, unsigned lb, unsigned db) {
-  return DecodeCodesFast(d, c, lt, dt, lb, db);
+  return DecodeCodesFast<false>(d, c, lt, dt, lb, db);
+}
+
+CodeStep InflateCodesNearEnd(DecoderState& d, CodeCursor& c, const DecodeEntry* lt,
+                             const DecodeEntry* dt, unsigned lb, unsigned db) {
+  return DecodeCodesFast<true>(d, c, lt, dt, lb, db);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -564,7 +684,7 @@ __attribute__((target("bmi2"))) CodeStep InflateCodesFastBmi2(DecoderState& d, C
                                                               const DecodeEntry* lt,
                                                               const DecodeEntry* dt, unsigned lb,
                                                               unsigned db) {
-  return DecodeCodesFast(d, c, lt, dt, lb, db);
+  return DecodeCodesFast<false>(d, c, lt, dt, lb, db);
 }
 
 FastDecoder ChooseFastDecoder() {
@@ -585,16 +705,13 @@ FastDecoder ChooseFastDecoder() {
 int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsigned db) {
   DecoderState& d = Decoder();
   CodeCursor c{d.inBits, d.inBitCount, d.windowPos};
-  if (!d.plainOnly && !(d.fastTablesFixed && lt == d.fixedLiteral)) {
-    BuildFastTable(lt, lb, d.fastLiteral.data(), kFastLiteralBits);
-    BuildFastTable(dt, db, d.fastDistance.data(), kFastDistanceBits);
-    d.fastTablesFixed = lt == d.fixedLiteral;
-  }
   const FastDecoder fast = ChooseFastDecoder();
   CodeStep step = kStepMore;
   while (step == kStepMore) {
-    if (!d.plainOnly) {
-      step = fast(d, c, lt, dt, lb, db);
+    // Near the end of the input buffer the fast path would return at once.
+    if (!d.plainOnly && d.inputLen - d.inputPos + 1 >= kFastInputMargin) {
+      step = c.pos < kFastWindowLimit ? fast(d, c, lt, dt, lb, db)
+                                      : InflateCodesNearEnd(d, c, lt, dt, lb, db);
       if (step != kStepMore) break;
     }
     step = InflateOneCode(d, c, lt, dt, lb, db);

@@ -30,6 +30,7 @@ inline constexpr uint32_t kDecodeBufferSize = kWindowCount * kWindowSize + kWind
 // Index bits of the fast path's one-level tables.
 inline constexpr unsigned kFastLiteralBits = 11;
 inline constexpr unsigned kFastDistanceBits = 8;
+static_assert(kFastLiteralBits <= kMaxFastBits && kFastDistanceBits <= kMaxFastBits);
 
 // Where compressed bytes come from and decoded bytes go. Both return the
 // count transferred, or -1 on failure.
@@ -90,8 +91,8 @@ struct DecoderState {
   unsigned fixedLiteralBits = 0;
   unsigned fixedDistanceBits = 0;
 
-  // The fast path's tables of the current block, derived from its
-  // multi-level tables; kept while they are the fixed codes' tables.
+  // The fast path's tables of the current block, built from its code
+  // lengths; kept while they are the fixed codes' tables.
   std::array<FastEntry, 1u << kFastLiteralBits> fastLiteral = {};
   std::array<FastEntry, 1u << kFastDistanceBits> fastDistance = {};
   bool fastTablesFixed = false;
