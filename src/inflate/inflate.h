@@ -47,6 +47,11 @@ struct MemberCheck {
 };
 
 struct DecoderState {
+  // Not constexpr on purpose: a state that could be built at compile time
+  // would be stored, window and tables included, in the library's
+  // initialized data. This way it is zeroed storage, set up on first use.
+  DecoderState() {}
+
   // Bit state of the member being decoded. The accumulator is a whole word
   // wide so that the fast path can refill it several bytes at a time.
   uint64_t inBits = 0;

@@ -34,17 +34,18 @@ int32_t ReadMemory(void* context, uint8_t* buffer, uint32_t count) {
   return static_cast<int32_t>(n);
 }
 
-// Extraction's source and sink unless a caller routes the bytes elsewhere.
-DecoderState gDecoder = [] {
-  DecoderState state;
-  state.io = DecoderIo{ReadArchive, WriteOutput, nullptr};
-  return state;
-}();
-
 }  // namespace
 
 DecoderState& Decoder() {
-  return gDecoder;
+  // Set up on first use, in zeroed storage (see DecoderState's
+  // constructor), with extraction's source and sink unless a caller routes
+  // the bytes elsewhere.
+  static DecoderState state = [] {
+    DecoderState fresh;
+    fresh.io = DecoderIo{ReadArchive, WriteOutput, nullptr};
+    return fresh;
+  }();
+  return state;
 }
 
 DecoderIo FileIo() {
