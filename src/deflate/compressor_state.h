@@ -119,6 +119,9 @@ struct CompressorState {
   uint32_t MaxLazy = 0;
   uint32_t NiceLength = 0;
   uint32_t MaxChain = 0;
+  // Compress with the portable build of the lazy loop alone, on processors
+  // that have a faster one too (the tests hold the two against each other).
+  bool PlainLoopOnly = false;
 
   // Working buffers, obtained for each file by AllocCompressBuffers.
   uint8_t* OutputBuffer = nullptr;
