@@ -3,13 +3,6 @@
 namespace gzarc::deflate {
 namespace {
 
-// Heap order: by frequency, and on equal frequency the shallower subtree
-// first, which keeps the codes short; a full tie favours n.
-inline bool Smaller(const TreeNode* tree, const uint8_t* depth, int n, int m) {
-  return tree[n].FreqOrCode < tree[m].FreqOrCode ||
-         (tree[n].FreqOrCode == tree[m].FreqOrCode && depth[n] <= depth[m]);
-}
-
 inline uint16_t FixedLength(const TreeNode* fixed, int symbol) {
   return fixed[symbol].ParentOrLength;
 }
@@ -27,12 +20,29 @@ uint16_t ReverseBits(uint32_t code, int length) {
 
 void SiftDown(const TreeNode* tree, int k) {
   CompressorState& c = Compressor();
-  int16_t* heap = c.Heap;
+  int16_t* const heap = c.Heap;
+  const uint8_t* const depth = c.NodeDepth;
+  const int count = c.HeapCount;
+  // Heap order: by frequency, and on equal frequency the shallower subtree
+  // first, which keeps the codes short; a full tie favours the node already
+  // in place. As one comparison of keys: the frequency above the depth (a
+  // depth fits 8 bits), n before m exactly when n's key is not greater.
+  const auto key = [&](int n) {
+    return (static_cast<uint32_t>(tree[n].FreqOrCode) << 8) | depth[n];
+  };
   const int v = heap[k];
+  const uint32_t vKey = key(v);
   int j = k << 1;
-  while (j <= c.HeapCount) {
-    if (j < c.HeapCount && Smaller(tree, c.NodeDepth, heap[j + 1], heap[j])) ++j;
-    if (Smaller(tree, c.NodeDepth, v, heap[j])) break;
+  while (j <= count) {
+    uint32_t jKey = key(heap[j]);
+    if (j < count) {
+      const uint32_t rightKey = key(heap[j + 1]);
+      if (rightKey <= jKey) {
+        ++j;
+        jKey = rightKey;
+      }
+    }
+    if (vKey <= jKey) break;
     heap[k] = heap[j];
     k = j;
     j <<= 1;
