@@ -24,9 +24,10 @@ void SiftDown(const TreeNode* tree, int k) {
   const uint8_t* const depth = c.NodeDepth;
   const int count = c.HeapCount;
   // Heap order: by frequency, and on equal frequency the shallower subtree
-  // first, which keeps the codes short; a full tie favours the node already
-  // in place. As one comparison of keys: the frequency above the depth (a
-  // depth fits 8 bits), n before m exactly when n's key is not greater.
+  // first, which keeps the codes short; a full tie favours the node named
+  // first (the right child over the left, the sifted node over a child).
+  // As one comparison of keys: the frequency above the depth (a depth fits
+  // 8 bits), n before m exactly when n's key is not greater.
   const auto key = [&](int n) {
     return (static_cast<uint32_t>(tree[n].FreqOrCode) << 8) | depth[n];
   };
