@@ -138,8 +138,9 @@ inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t len) {
 }
 
 // How the lazy loop measures a long match: the portable steps above, or,
-// in the loop's build for processors with AVX2, 32 bytes a step. From len 8
-// the last step starts at 232, so the reads end where the others' do.
+// in the loop's build for processors with AVX2, 64 bytes a step in two
+// vectors. From len 8 the last step starts at 200, so the reads end where
+// the others' do.
 struct PlainMeasure {
   static uint32_t Length(const uint8_t* a, const uint8_t* b, uint32_t len) {
     return MatchLength(a, b, len);
@@ -154,14 +155,18 @@ struct Avx2Measure {
                                                                             const uint8_t* b,
                                                                             uint32_t len) {
     for (;;) {
-      const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + len));
-      const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + len));
-      const auto equal = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
-      if (equal != 0xFFFFFFFFu) {
+      const auto* x = reinterpret_cast<const __m256i*>(a + len);
+      const auto* y = reinterpret_cast<const __m256i*>(b + len);
+      const auto low = static_cast<uint32_t>(_mm256_movemask_epi8(
+          _mm256_cmpeq_epi8(_mm256_loadu_si256(x), _mm256_loadu_si256(y))));
+      const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(
+          _mm256_cmpeq_epi8(_mm256_loadu_si256(x + 1), _mm256_loadu_si256(y + 1))));
+      const uint64_t equal = (static_cast<uint64_t>(high) << 32) | low;
+      if (equal != ~uint64_t{0}) {
         len += static_cast<uint32_t>(std::countr_zero(~equal));
         return len < kMaxMatch ? len : kMaxMatch;
       }
-      len += 32;
+      len += 64;
       if (len >= kMaxMatch) return kMaxMatch;
     }
   }
