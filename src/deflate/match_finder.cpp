@@ -149,7 +149,7 @@ struct PlainMeasure {
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define GZARC_AVX2_LOOP 1
-#define GZARC_AVX2_TARGET "avx2,bmi,bmi2,lzcnt,popcnt"
+#define GZARC_AVX2_TARGET "avx2,bmi,bmi2"
 struct Avx2Measure {
   __attribute__((target(GZARC_AVX2_TARGET))) static inline uint32_t Length(const uint8_t* a,
                                                                             const uint8_t* b,
@@ -284,7 +284,14 @@ __attribute__((target("avx2"))) void SlideTablesAvx2(CompressorState& c) {
   SlideTablesWith(c);
 }
 
-__attribute__((target("avx512f,avx512bw,prefer-vector-width=512"))) void SlideTablesAvx512(
+// GCC keeps to 256-bit vectors unless told otherwise; clang has no such
+// option in the attribute.
+#if defined(__clang__)
+#define GZARC_SLIDE512_TARGET "avx512f,avx512bw"
+#else
+#define GZARC_SLIDE512_TARGET "avx512f,avx512bw,prefer-vector-width=512"
+#endif
+__attribute__((target(GZARC_SLIDE512_TARGET))) void SlideTablesAvx512(
     CompressorState& c) {
   SlideTablesWith(c);
 }
@@ -528,8 +535,7 @@ void DeflateStream() {
   static const auto chosen = [] {
     __builtin_cpu_init();
     const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-                      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("lzcnt") &&
-                      __builtin_cpu_supports("popcnt");
+                      __builtin_cpu_supports("bmi2");
     return avx2 ? &DeflateStreamAvx2 : &DeflateStreamPlain;
   }();
   chosen(c);
