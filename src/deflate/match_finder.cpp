@@ -152,13 +152,13 @@ struct PlainMeasure {
 #define GZARC_AVX2_TARGET "avx2,bmi,bmi2"
 struct Avx2Measure {
   __attribute__((target(GZARC_AVX2_TARGET))) static inline uint32_t Length(const uint8_t* a,
-                                                                            const uint8_t* b,
-                                                                            uint32_t len) {
+                                                                           const uint8_t* b,
+                                                                           uint32_t len) {
     for (;;) {
       const auto* x = reinterpret_cast<const __m256i*>(a + len);
       const auto* y = reinterpret_cast<const __m256i*>(b + len);
-      const auto low = static_cast<uint32_t>(_mm256_movemask_epi8(
-          _mm256_cmpeq_epi8(_mm256_loadu_si256(x), _mm256_loadu_si256(y))));
+      const auto low = static_cast<uint32_t>(
+          _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256(x), _mm256_loadu_si256(y))));
       const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(
           _mm256_cmpeq_epi8(_mm256_loadu_si256(x + 1), _mm256_loadu_si256(y + 1))));
       const uint64_t equal = (static_cast<uint64_t>(high) << 32) | low;
@@ -291,8 +291,7 @@ __attribute__((target("avx2"))) void SlideTablesAvx2(CompressorState& c) {
 #else
 #define GZARC_SLIDE512_TARGET "avx512f,avx512bw,prefer-vector-width=512"
 #endif
-__attribute__((target(GZARC_SLIDE512_TARGET))) void SlideTablesAvx512(
-    CompressorState& c) {
+__attribute__((target(GZARC_SLIDE512_TARGET))) void SlideTablesAvx512(CompressorState& c) {
   SlideTablesWith(c);
 }
 
@@ -457,8 +456,8 @@ template <typename Measure>
       matchLength = std::min(matchLength, lookahead);
       // A short match far back costs more than its literals. (Both tests
       // follow no pattern; they are combined without a branch.)
-      matchLength -= static_cast<uint32_t>((matchLength == kMinMatch) &
-                                           (strStart - matchStart > kTooFar));
+      matchLength -=
+          static_cast<uint32_t>((matchLength == kMinMatch) & (strStart - matchStart > kTooFar));
     }
 
     if (prevLength >= kMinMatch && matchLength <= prevLength) {

@@ -95,6 +95,22 @@ __attribute__((target("pclmul,sse2"))) inline __m128i LoadBlock(const uint8_t* p
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
+// The end of both foldings: the remaining whole blocks fold into x one at a
+// time; the CRC of x's 16 bytes from a zero register is then the remainder
+// of everything so far, and the last bytes go on from it.
+__attribute__((target("pclmul,sse2"))) inline uint32_t FoldRemainder(__m128i x, const uint8_t* data,
+                                                                     std::size_t length,
+                                                                     __m128i fold128) {
+  while (length >= 16) {
+    x = _mm_xor_si128(Fold(x, fold128), LoadBlock(data));
+    data += 16;
+    length -= 16;
+  }
+  alignas(16) uint8_t block[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(block), x);
+  return UpdateCrc32Sliced(UpdateCrc32Sliced(0, block, 16), data, length);
+}
+
 // Four blocks fold 512 bits at a time, in parallel; then they fold into one,
 // and the CRC of that one block's 16 bytes from a zero register is the
 // remainder of everything so far.
@@ -124,14 +140,7 @@ __attribute__((target("pclmul,sse2"))) uint32_t UpdateCrc32Folding(uint32_t crc,
   __m128i x = _mm_xor_si128(Fold(x0, fold128), x1);
   x = _mm_xor_si128(Fold(x, fold128), x2);
   x = _mm_xor_si128(Fold(x, fold128), x3);
-  while (length >= 16) {
-    x = _mm_xor_si128(Fold(x, fold128), LoadBlock(data));
-    data += 16;
-    length -= 16;
-  }
-  alignas(16) uint8_t block[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(block), x);
-  return UpdateCrc32Sliced(UpdateCrc32Sliced(0, block, 16), data, length);
+  return FoldRemainder(x, data, length, fold128);
 }
 
 #define GZARC_CRC_WIDE __attribute__((target("vpclmulqdq,avx2,pclmul,sse2")))
@@ -183,14 +192,7 @@ GZARC_CRC_WIDE uint32_t UpdateCrc32Wide(uint32_t crc, const uint8_t* data, std::
   x = FoldInWide(x, y1, fold128);
   x = FoldInWide(x, y2, fold128);
   x = FoldInWide(x, y3, fold128);
-  while (length >= 16) {
-    x = _mm_xor_si128(Fold(x, fold128), LoadBlock(data));
-    data += 16;
-    length -= 16;
-  }
-  alignas(16) uint8_t block[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(block), x);
-  return UpdateCrc32Sliced(UpdateCrc32Sliced(0, block, 16), data, length);
+  return FoldRemainder(x, data, length, fold128);
 }
 
 bool HasWideCarrylessMultiply() {
