@@ -10,10 +10,13 @@
 
 namespace gzarc::test {
 
-inline std::vector<uint8_t> ReferenceDeflate(const std::vector<uint8_t>& input) {
+// Raw DEFLATE by the machine's zlib at any level, memory level and
+// strategy; empty when zlib refuses.
+inline std::vector<uint8_t> ZlibDeflate(const std::vector<uint8_t>& input, int level, int memLevel,
+                                        int strategy, bool engineSearch = false) {
   z_stream s{};
-  if (deflateInit2(&s, 4, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
-  deflateTune(&s, 4, 4, 258, 16);
+  if (deflateInit2(&s, level, Z_DEFLATED, -15, memLevel, strategy) != Z_OK) return {};
+  if (engineSearch) deflateTune(&s, 4, 4, 258, 16);
   std::vector<uint8_t> out(deflateBound(&s, input.size()) + 64);
   s.next_in = const_cast<Bytef*>(input.data());
   s.avail_in = static_cast<uInt>(input.size());
@@ -23,6 +26,12 @@ inline std::vector<uint8_t> ReferenceDeflate(const std::vector<uint8_t>& input) 
   out.resize(result == Z_STREAM_END ? s.total_out : 0);
   deflateEnd(&s);
   return out;
+}
+
+// The engine's search parameters: level 4, tuned to good 4, lazy 4, nice
+// 258, chain 16.
+inline std::vector<uint8_t> ReferenceDeflate(const std::vector<uint8_t>& input) {
+  return ZlibDeflate(input, 4, 8, Z_DEFAULT_STRATEGY, true);
 }
 
 // The decoded bytes; ok is false when the stream is not one complete,

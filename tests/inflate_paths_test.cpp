@@ -10,15 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "deflate_oracle.h"
 #include "engine/engine_state.h"
 #include "gzarc.h"
 #include "gzip/crc32.h"
 #include "inflate/inflate.h"
 #include "paths/strings.h"
-
-#if defined(GZARC_HAVE_ZLIB)
-#include <zlib.h>
-#endif
 
 namespace gzarc {
 namespace {
@@ -155,20 +152,6 @@ Bytes MixedData(std::size_t n, std::mt19937& rng) {
 }
 
 #if defined(GZARC_HAVE_ZLIB)
-Bytes ZlibDeflate(const Bytes& input, int level, int memLevel, int strategy) {
-  z_stream s{};
-  if (deflateInit2(&s, level, Z_DEFLATED, -15, memLevel, strategy) != Z_OK) return {};
-  Bytes out(deflateBound(&s, input.size()) + 64);
-  s.next_in = const_cast<Bytef*>(input.data());
-  s.avail_in = static_cast<uInt>(input.size());
-  s.next_out = out.data();
-  s.avail_out = static_cast<uInt>(out.size());
-  const int result = ::deflate(&s, Z_FINISH);
-  out.resize(result == Z_STREAM_END ? s.total_out : 0);
-  deflateEnd(&s);
-  return out;
-}
-
 TEST(InflatePaths, FastAndPlainAgreeOnValidDamagedAndCutStreams) {
   std::mt19937 rng(2024);
   const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
@@ -178,7 +161,7 @@ TEST(InflatePaths, FastAndPlainAgreeOnValidDamagedAndCutStreams) {
     const int level = static_cast<int>(rng() % 10);
     const int memLevel = 1 + static_cast<int>(rng() % 9);
     const int strategy = strategies[rng() % 5];
-    const Bytes stream = ZlibDeflate(data, level, memLevel, strategy);
+    const Bytes stream = test::ZlibDeflate(data, level, memLevel, strategy);
     ASSERT_FALSE(stream.empty());
     const MemberCheck check{UpdateCrc32(kCrcStart, data.data(), data.size()) ^ 0xFFFFFFFFu,
                             static_cast<uint32_t>(data.size())};
@@ -243,8 +226,8 @@ TEST(InflatePaths, FastAndPlainAgreeOnLiteralPairsAndLongCodes) {
   const int strategies[] = {Z_DEFAULT_STRATEGY, Z_HUFFMAN_ONLY, Z_FILTERED};
   for (int round = 0; round < 12; ++round) {
     const Bytes data = SkewedData(round < 3 ? 1 + rng() % 5000 : 20000 + rng() % 150000, rng);
-    const Bytes stream = ZlibDeflate(data, 1 + static_cast<int>(rng() % 9),
-                                     1 + static_cast<int>(rng() % 9), strategies[round % 3]);
+    const Bytes stream = test::ZlibDeflate(data, 1 + static_cast<int>(rng() % 9),
+                                           1 + static_cast<int>(rng() % 9), strategies[round % 3]);
     ASSERT_FALSE(stream.empty());
     const MemberCheck check{UpdateCrc32(kCrcStart, data.data(), data.size()) ^ 0xFFFFFFFFu,
                             static_cast<uint32_t>(data.size())};
