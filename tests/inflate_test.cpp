@@ -777,12 +777,14 @@ TEST_F(InflateTest, ChecksAgainstTheTrailer) {
 
 TEST_F(InflateTest, FailedReadsAndWritesEndWithTheirStatus) {
   // The decoder reading a file that fails part way: status 5, no loop.
-  const Bytes data = VariedData(60000, 5);
+  const Bytes data = VariedData(600000, 5);
   const Bytes stream = RawDeflate(data, 1);
+  // The failing reads below must all fall within the stream.
+  ASSERT_GT(stream.size(), 4u * kInputBufferSize);
   test::TempDir dir;
   test::WriteFile(dir.Native("s"), stream);
   DecoderState& d = Decoder();
-  uint8_t buffer[kInputBufferSize];
+  std::vector<uint8_t> buffer(kInputBufferSize);
   for (uint64_t at : {1u, 2u, 5u}) {
     Engine().ArchiveFile = platform::OpenFile(dir.Win("s").c_str(), platform::kOpenReadOnly);
     d.outputFile = platform::OpenFile(
@@ -790,7 +792,7 @@ TEST_F(InflateTest, FailedReadsAndWritesEndWithTheirStatus) {
         platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenTruncate,
         platform::kPermissionRead | platform::kPermissionWrite);
     d.io = FileIo();
-    d.InputBuffer = buffer;
+    d.InputBuffer = buffer.data();
     SetStatus(0);
     StartMember(static_cast<uint32_t>(stream.size()), 0, nullptr);
     platform::faults::Arm({platform::faults::Call::kRead, at, false});

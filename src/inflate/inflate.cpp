@@ -195,7 +195,7 @@ int InflateStored() {
     const uint32_t available = static_cast<uint32_t>(d.inputLen - d.inputPos + 1);
     const uint32_t run = std::min({length, available, kWindowSize - pos});
     std::memcpy(CurrentWindow(d) + pos, d.InputBuffer + d.inputPos - 1, run);
-    d.inputPos = static_cast<int16_t>(d.inputPos + run);
+    d.inputPos = static_cast<int32_t>(d.inputPos + run);
     length -= run;
     pos += run;
     if (pos == kWindowSize) WindowFull(d, pos);
@@ -659,7 +659,7 @@ template <bool kNearEnd>
   c.bits = LowBits(bits, count);
   c.count = count;
   c.pos = static_cast<uint32_t>(out - window);
-  d.inputPos = static_cast<int16_t>(in - d.InputBuffer + 1);
+  d.inputPos = static_cast<int32_t>(in - d.InputBuffer + 1);
   return step;
 }
 

@@ -1,5 +1,5 @@
-// The DEFLATE decoder: one member's compressed data, read through a 4096-byte
-// input buffer, decoded into a 32 KB ring window that is written out whenever
+// The DEFLATE decoder: one member's compressed data, read through an input
+// buffer, decoded into a 32 KB ring window that is written out whenever
 // it fills, with the CRC-32, progress and cancel fed from each write.
 //
 // All of its state lives in one process-wide DecoderState (Decoder()): the
@@ -19,7 +19,12 @@
 namespace gzarc {
 
 inline constexpr uint32_t kWindowSize = 32768;
-inline constexpr int16_t kInputBufferSize = 4096;
+// Compressed bytes are read in runs of this size. A host sees nothing of the
+// size: a read that meets a damaged part of the file returns the bytes in
+// front of it, so the decoder reaches a failure at the same byte of the
+// stream however much it asks for, and fewer, longer reads cost far less
+// than many short ones.
+inline constexpr int32_t kInputBufferSize = 32768;
 // Windows that fit the decode buffer; every kWindowCount - 1 flushes cost a
 // copy of the last window.
 inline constexpr uint32_t kWindowCount = 4;
@@ -73,8 +78,8 @@ struct DecoderState {
 
   // Input: InputBuffer exists for one extraction; inputPos is 1-based.
   uint8_t* InputBuffer = nullptr;
-  int16_t inputPos = 0;
-  int16_t inputLen = 0;
+  int32_t inputPos = 0;
+  int32_t inputLen = 0;
   uint32_t inputRemaining = 0;
   // Bytes delivered past the end of the compressed data (read as all ones)
   // and whether a read failed; a valid stream only peeks at a couple of them.

@@ -127,7 +127,7 @@ int FillInput() {
     const uint32_t want = std::min<uint32_t>(d.inputRemaining, kInputBufferSize);
     const int32_t got = d.io.read(d.io.context, d.InputBuffer, want);
     if (got > 0) {
-      d.inputLen = static_cast<int16_t>(got);
+      d.inputLen = got;
       d.inputRemaining -= static_cast<uint32_t>(got);
       d.inputPos = 2;
       return d.InputBuffer[0];
@@ -138,7 +138,7 @@ int FillInput() {
     d.inputFailed = true;
     d.inputRemaining = 0;
   }
-  d.inputPos = static_cast<int16_t>(d.inputLen + 1);
+  d.inputPos = d.inputLen + 1;
   ++d.overrunBytes;
   return -1;
 }
