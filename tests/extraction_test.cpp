@@ -299,7 +299,7 @@ TEST_F(ExtractionTest, FailuresLeaveAnExistingFileAsItWasAndNoOutput) {
         {"truncated", &truncated, &truncatedInfo, {}, 1, GZARC_STATUS_BAD_DATA},
         {"cancel", &gz, &info, {}, 0, GZARC_STATUS_CANCELLED},
         {"read", &gz, &info, {Call::kRead, 2, false}, 1, GZARC_STATUS_FILE_ERROR},
-        {"write", &gz, &info, {Call::kWrite, 3, true}, 1, GZARC_STATUS_WRITE_SHORT},
+        {"write", &gz, &info, {Call::kWrite, 1, true}, 1, GZARC_STATUS_WRITE_SHORT},
         {"rename", &gz, &info, {Call::kRename, 1, false}, 1, GZARC_STATUS_FILE_ERROR},
     };
     for (const Run& run : runs) {

@@ -130,13 +130,17 @@ struct Sink {
     sink->bytes.insert(sink->bytes.end(), data, data + count);
     return static_cast<int32_t>(count);
   }
+  static bool Truncate(void* context, uint64_t length) {
+    static_cast<Sink*>(context)->bytes.resize(length);
+    return true;
+  }
 };
 
 uint16_t Inflate(const Bytes& stream, Bytes* out = nullptr, const MemberCheck* check = nullptr,
                  uint32_t total = 0) {
   Sink sink;
   const uint16_t status =
-      InflateMemory(stream, DecoderIo{nullptr, Sink::Write, &sink}, total, check);
+      InflateMemory(stream, DecoderIo{nullptr, Sink::Write, &sink, Sink::Truncate}, total, check);
   if (out != nullptr) *out = std::move(sink.bytes);
   return status;
 }

@@ -56,7 +56,7 @@ inline bool Ensure(DecoderState& d, uint64_t& bits, uint32_t& count, unsigned n)
       ++d.inputPos;
     } else {
       v = FillInput();
-      if (v < 0 && d.overrunBytes > kOverrunLimit) return false;
+      if (v < 0 && (d.overrunBytes > kOverrunLimit || d.stopped)) return false;
     }
     // Past the end, -1 sets every bit above the valid ones.
     bits |= static_cast<uint64_t>(static_cast<int64_t>(v)) << count;
@@ -78,23 +78,18 @@ bool TakeBits(DecoderState& d, unsigned n, uint32_t* value) {
   return true;
 }
 
-// Writes the full window and leaves it, or a copy of it, right in front of
-// the next one for the back-references that reach into it.
-void WindowFull(DecoderState& d, uint32_t& pos) {
-  FlushWindow(kWindowSize);
-  if (d.windowOffset + 2 * kWindowSize + kWindowSlack <= d.DecodeWindow.size()) {
-    d.windowOffset += kWindowSize;
-  } else {
-    std::memcpy(d.DecodeWindow.data(), CurrentWindow(d), kWindowSize);
-    d.windowOffset = kWindowSize;
-  }
+// Hands the full window over to be written and moves on to the next one,
+// with the previous window, or a copy of it, right in front of it for the
+// back-references that reach into it. False once decoding must stop.
+[[nodiscard]] bool WindowFull(DecoderState& d, uint32_t& pos) {
   pos = 0;
   d.windowWrapped = true;
+  return QueueWindow(d);
 }
 
-inline void PutByte(DecoderState& d, uint32_t& pos, uint8_t byte) {
+[[nodiscard]] inline bool PutByte(DecoderState& d, uint32_t& pos, uint8_t byte) {
   CurrentWindow(d)[pos++] = byte;
-  if (pos == kWindowSize) WindowFull(d, pos);
+  return pos != kWindowSize || WindowFull(d, pos);
 }
 
 // Walks from a root entry through its sub-tables to the entry of one code
@@ -120,23 +115,29 @@ int InflateStream() {
   DecoderState& d = Decoder();
   d.inBits = d.inBitCount = d.windowPos = 0;
   d.windowWrapped = false;
-  d.windowOffset = kWindowSize;
+  d.windowOffset = d.pendingOffset = kWindowSize;
+  d.blockOrdinal = 0;
   bool last = false;
   do {
     const int result = InflateBlock(&last);
     if (result != kBlockOk) {
-      // A failed read explains the damage better than the damage itself.
-      if (!d.inputFailed) SetStatus(GZARC_STATUS_BAD_DATA);
-      return result;
+      // Stopped by a cancel, decoding ended cleanly where it would have.
+      if (d.stopped) return kBlockOk;
+      // The windows filled before the damage are flushed, the rest
+      // dropped. A failed read explains the damage better than the damage
+      // itself.
+      if (DrainWindows(d, 0, false) && !d.inputFailed) SetStatus(GZARC_STATUS_BAD_DATA);
+      return d.stopped ? kBlockOk : result;
     }
   } while (!last);
   // The bytes read past the end must still sit unconsumed in the
   // accumulator; otherwise the stream was cut short.
   if (d.overrunBytes * 8 > d.inBitCount) {
+    if (!DrainWindows(d, 0, false)) return kBlockOk;
     if (!d.inputFailed) SetStatus(GZARC_STATUS_BAD_DATA);
     return kBlockInvalid;
   }
-  FlushWindow(d.windowPos);
+  DrainWindows(d, d.windowPos, true);
   return kBlockOk;
 }
 
@@ -144,6 +145,7 @@ int InflateBlock(bool* last) {
   DecoderState& d = Decoder();
   uint32_t flag = 0;
   uint32_t type = 0;
+  ++d.blockOrdinal;
   if (!TakeBits(d, 1, &flag) || !TakeBits(d, 2, &type)) return kBlockInvalid;
   *last = flag != 0;
   int result;
@@ -160,6 +162,7 @@ int InflateBlock(bool* last) {
     default:
       return kBlockBadType;
   }
+  if (result == kBlockOk) BlockEnded(d);
   // A cancel during the block lets it finish, then ends the stream.
   if (Status() == GZARC_STATUS_CANCELLED) *last = true;
   return result;
@@ -177,9 +180,10 @@ int InflateStored() {
   // Whole bytes still in the accumulator come first, then the input buffer
   // is copied in runs.
   while (length > 0 && d.inBitCount >= 8) {
-    PutByte(d, pos, static_cast<uint8_t>(d.inBits));
+    const bool goOn = PutByte(d, pos, static_cast<uint8_t>(d.inBits));
     Drop(d.inBits, d.inBitCount, 8);
     --length;
+    if (!goOn) return kBlockInvalid;
   }
   while (length > 0) {
     if (d.inputPos > d.inputLen) {
@@ -188,8 +192,8 @@ int InflateStored() {
         d.windowPos = pos;
         return kBlockInvalid;
       }
-      PutByte(d, pos, static_cast<uint8_t>(v));
       --length;
+      if (!PutByte(d, pos, static_cast<uint8_t>(v))) return kBlockInvalid;
       continue;
     }
     const uint32_t available = static_cast<uint32_t>(d.inputLen - d.inputPos + 1);
@@ -198,7 +202,7 @@ int InflateStored() {
     d.inputPos = static_cast<int32_t>(d.inputPos + run);
     length -= run;
     pos += run;
-    if (pos == kWindowSize) WindowFull(d, pos);
+    if (pos == kWindowSize && !WindowFull(d, pos)) return kBlockInvalid;
   }
   d.windowPos = pos;
   return kBlockOk;
@@ -381,8 +385,7 @@ CodeStep InflateOneCode(DecoderState& d, CodeCursor& c, const DecodeEntry* lt,
   const DecodeEntry* e = DecodeSymbol(d, c.bits, c.count, lt, lb);
   if (e == nullptr) return kStepInvalid;
   if (e->op == kOpLiteral) {
-    PutByte(d, c.pos, static_cast<uint8_t>(e->value));
-    return kStepMore;
+    return PutByte(d, c.pos, static_cast<uint8_t>(e->value)) ? kStepMore : kStepInvalid;
   }
   if (e->op == kOpEndOfBlock) return kStepEndOfBlock;
   unsigned op = e->op;
@@ -414,7 +417,7 @@ CodeStep InflateOneCode(DecoderState& d, CodeCursor& c, const DecodeEntry* lt,
     }
     length -= run;
     c.pos += run;
-    if (c.pos == kWindowSize) WindowFull(d, c.pos);
+    if (c.pos == kWindowSize && !WindowFull(d, c.pos)) return kStepInvalid;
   }
   return kStepMore;
 }

@@ -25,9 +25,11 @@ inline constexpr uint32_t kWindowSize = 32768;
 // stream however much it asks for, and fewer, longer reads cost far less
 // than many short ones.
 inline constexpr int32_t kInputBufferSize = 32768;
-// Windows that fit the decode buffer; every kWindowCount - 1 flushes cost a
-// copy of the last window.
-inline constexpr uint32_t kWindowCount = 4;
+// Windows that fit the decode buffer: the one being filled, the full ones
+// waiting to be written, and the one before them that back-references reach
+// into. Each time the buffer fills, the waiting windows are written in one
+// go and the last is copied to the front.
+inline constexpr uint32_t kWindowCount = 16;
 // Room behind the current window for the word-sized stores of the fast
 // decoding path, which may run up to this many bytes past a match.
 inline constexpr uint32_t kWindowSlack = 32;
@@ -38,11 +40,13 @@ inline constexpr unsigned kFastDistanceBits = 8;
 static_assert(kFastLiteralBits <= kMaxFastBits && kFastDistanceBits <= kMaxFastBits);
 
 // Where compressed bytes come from and decoded bytes go. Both return the
-// count transferred, or -1 on failure.
+// count transferred, or -1 on failure; truncate cuts the output back to a
+// length (true on success).
 struct DecoderIo {
   int32_t (*read)(void* context, uint8_t* buffer, uint32_t count) = nullptr;
   int32_t (*write)(void* context, const uint8_t* data, uint32_t count) = nullptr;
   void* context = nullptr;
+  bool (*truncate)(void* context, uint64_t length) = nullptr;
 };
 
 // The trailer's figures a decoded member must reproduce.
@@ -72,6 +76,30 @@ struct DecoderState {
   // goes on after it.
   std::array<uint8_t, kDecodeBufferSize> DecodeWindow = {};
   uint32_t windowOffset = kWindowSize;
+
+  // Full windows not yet written: they lie from pendingOffset up to the
+  // current window. Writing them one system call at a time costs more than
+  // decoding them, so they are written together (DrainWindows) when the
+  // buffer fills, and FlushWindow's steps after the write (CRC, counts,
+  // status, progress) are then replayed window by window, in order. Every
+  // other change of the status drains them first, so that a host sees its
+  // progress calls, and every status, exactly as if each window had been
+  // written as it filled; see DrainWindows for a cancel.
+  uint32_t pendingOffset = kWindowSize;
+  // Blocks are numbered as they start; per buffer slot, the block a waiting
+  // window was filled in, and where in the buffer that block ended (0 while
+  // it goes on).
+  uint64_t blockOrdinal = 0;
+  std::array<uint64_t, kWindowCount> slotBlock = {};
+  std::array<uint32_t, kWindowCount> slotBlockEnd = {};
+  // Bytes the output has stored, so that a drain can cut it back.
+  uint64_t storedCount = 0;
+  // Set when the host cancelled during a block that has already ended:
+  // decoding would have stopped there, and now stops at once.
+  bool stopped = false;
+  // Write each window as it fills (the tests hold the two ways against
+  // each other).
+  bool windowAtATime = false;
   // Decode with the plain routines alone, without the fast path (the tests
   // hold the two against each other).
   bool plainOnly = false;
@@ -133,6 +161,15 @@ int InflateDynamic();
 int InflateCodes(const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb, unsigned db);
 void FlushWindow(uint32_t n);
 int FillInput();
+
+// The output side of the window: QueueWindow takes the full current window
+// and moves on to the next; DrainWindows writes the waiting windows, with
+// the first tail bytes of the current one when the member ends (withTail),
+// and replays their flushes. BlockEnded notes where the current block ended.
+// Both of the first return false once decoding must stop (stopped).
+bool QueueWindow(DecoderState& d);
+bool DrainWindows(DecoderState& d, uint32_t tail, bool withTail);
+void BlockEnded(DecoderState& d);
 
 // Byte source and sink of an extraction: the archive file and the output file.
 DecoderIo FileIo();

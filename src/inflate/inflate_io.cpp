@@ -2,6 +2,7 @@
 // around the block decoders: set-up, output flushing with CRC-32 and progress,
 // and the check against the trailer.
 #include <algorithm>
+#include <cstring>
 
 #include "engine/callbacks.h"
 #include "engine/engine_state.h"
@@ -19,6 +20,10 @@ int32_t ReadArchive(void*, uint8_t* buffer, uint32_t count) {
 
 int32_t WriteOutput(void*, const uint8_t* data, uint32_t count) {
   return platform::WriteFile(Decoder().outputFile, data, count);
+}
+
+bool TruncateOutput(void*, uint64_t length) {
+  return platform::TruncateFile(Decoder().outputFile, static_cast<int64_t>(length)) == 0;
 }
 
 struct MemorySource {
@@ -42,14 +47,14 @@ DecoderState& Decoder() {
   // the bytes elsewhere.
   static DecoderState state = [] {
     DecoderState fresh;
-    fresh.io = DecoderIo{ReadArchive, WriteOutput, nullptr};
+    fresh.io = FileIo();
     return fresh;
   }();
   return state;
 }
 
 DecoderIo FileIo() {
-  return DecoderIo{ReadArchive, WriteOutput, nullptr};
+  return DecoderIo{ReadArchive, WriteOutput, nullptr, TruncateOutput};
 }
 
 void StartMember(uint32_t packedSize, uint32_t unpackedSize, const MemberCheck* check) {
@@ -61,6 +66,8 @@ void StartMember(uint32_t packedSize, uint32_t unpackedSize, const MemberCheck* 
   d.inputRemaining = packedSize;
   d.overrunBytes = 0;
   d.inputFailed = false;
+  d.storedCount = 0;
+  d.stopped = false;
   d.crc = kCrcStart;
   d.progressTotal = unpackedSize;
   d.verify = check != nullptr;
@@ -98,13 +105,21 @@ void DecodeMember() {
   }
 }
 
-void FlushWindow(uint32_t n) {
-  DecoderState& d = Decoder();
-  const uint8_t* window = CurrentWindow(d);
-  d.crc = UpdateCrc32(d.crc, window, n);
-  if (n > 0 && d.io.write(d.io.context, window, n) != static_cast<int32_t>(n)) {
-    SetStatus(GZARC_STATUS_WRITE_SHORT);
-  }
+namespace {
+
+// Writes n bytes to the output; the count stored (0 on failure).
+uint32_t Store(DecoderState& d, const uint8_t* data, uint32_t n) {
+  const int32_t stored = d.io.write(d.io.context, data, n);
+  if (stored <= 0) return 0;
+  d.storedCount += static_cast<uint32_t>(stored);
+  return static_cast<uint32_t>(stored);
+}
+
+// FlushWindow's steps around the write of n bytes from data: the CRC, the
+// status of the write, the counts, and the progress call that may cancel.
+void ReportFlush(DecoderState& d, const uint8_t* data, uint32_t n, bool written) {
+  d.crc = UpdateCrc32(d.crc, data, n);
+  if (!written) SetStatus(GZARC_STATUS_WRITE_SHORT);
   d.writtenCount += n;
   d.writtenTotal += n;
   if (!StatusOk() || !HasProgressProc()) return;
@@ -118,6 +133,114 @@ void FlushWindow(uint32_t n) {
   const int32_t percent =
       ProgressPercent(static_cast<int64_t>(d.writtenTotal), total, static_cast<int32_t>(n));
   if (!CallProgressProc(percent, static_cast<int32_t>(n))) SetStatus(GZARC_STATUS_CANCELLED);
+}
+
+// How one drain went: the count its write stored, whether a window has come
+// up short (from there on each window is written on its own, as it would
+// have been), and the block of the window whose progress call cancelled.
+struct Drain {
+  uint32_t first;
+  uint32_t stored;
+  bool shortWrite;
+  bool cancelled;
+  uint64_t cancelBlock;
+  uint32_t cancelSlot;
+};
+
+void FlushPending(DecoderState& d, Drain& drain, uint32_t at, uint32_t n, uint64_t block) {
+  const uint8_t* buffer = d.DecodeWindow.data();
+  bool written = true;
+  if (n > 0 && !drain.shortWrite) {
+    written = at + n - drain.first <= drain.stored;
+    drain.shortWrite = !written;
+  } else if (n > 0) {
+    written = Store(d, buffer + at, n) == n;
+  }
+  const bool wasOk = StatusOk();
+  ReportFlush(d, buffer + at, n, written);
+  if (wasOk && Status() == GZARC_STATUS_CANCELLED) {
+    drain.cancelled = true;
+    drain.cancelBlock = block;
+    drain.cancelSlot = at / kWindowSize;
+  }
+}
+
+// The host cancelled during a block that has ended since. Decoding would
+// have stopped at its end: with the status still the cancel, the output is
+// cut back to the windows written by then, the part of the window the block
+// ended in is flushed as the last one, and decoding stops. False then; true
+// when a later failure replaced the cancel, so that decoding goes on.
+bool StopAfterCancelledBlock(DecoderState& d, Drain& drain, uint64_t storedBefore) {
+  drain.cancelled = false;
+  if (Status() != GZARC_STATUS_CANCELLED) return true;
+  const uint32_t end = d.slotBlockEnd[drain.cancelSlot];
+  const uint32_t partial = end % kWindowSize;
+  const uint32_t windowStart = end - partial;
+  const uint64_t length = storedBefore + (windowStart - drain.first);
+  if (d.storedCount != length && d.io.truncate != nullptr && d.io.truncate(d.io.context, length)) {
+    d.storedCount = length;
+  }
+  const uint8_t* window = d.DecodeWindow.data() + windowStart;
+  ReportFlush(d, window, partial, partial == 0 || Store(d, window, partial) == partial);
+  d.pendingOffset = d.windowOffset;
+  d.stopped = true;
+  return false;
+}
+
+}  // namespace
+
+void FlushWindow(uint32_t n) {
+  DecoderState& d = Decoder();
+  const uint8_t* window = CurrentWindow(d);
+  ReportFlush(d, window, n, n == 0 || Store(d, window, n) == n);
+}
+
+bool QueueWindow(DecoderState& d) {
+  const uint32_t slot = d.windowOffset / kWindowSize;
+  d.slotBlock[slot] = d.blockOrdinal;
+  d.slotBlockEnd[slot] = 0;
+  d.windowOffset += kWindowSize;
+  const bool full = d.windowOffset + kWindowSize + kWindowSlack > d.DecodeWindow.size();
+  if (!full && !d.windowAtATime) return true;
+  const bool goOn = DrainWindows(d, 0, false);
+  if (full) {
+    std::memcpy(d.DecodeWindow.data(), CurrentWindow(d) - kWindowSize, kWindowSize);
+    d.windowOffset = d.pendingOffset = kWindowSize;
+  }
+  return goOn;
+}
+
+void BlockEnded(DecoderState& d) {
+  const uint32_t end = d.windowOffset + d.windowPos;
+  for (uint32_t at = d.pendingOffset; at < d.windowOffset; at += kWindowSize) {
+    const uint32_t slot = at / kWindowSize;
+    if (d.slotBlock[slot] == d.blockOrdinal) d.slotBlockEnd[slot] = end;
+  }
+}
+
+bool DrainWindows(DecoderState& d, uint32_t tail, bool withTail) {
+  if (d.stopped) return false;
+  const uint32_t first = d.pendingOffset;
+  const uint32_t last = d.windowOffset;
+  const uint32_t end = last + (withTail ? tail : 0);
+  const uint64_t storedBefore = d.storedCount;
+  Drain drain{first, 0, false, false, 0, 0};
+  if (end > first) drain.stored = Store(d, d.DecodeWindow.data() + first, end - first);
+  for (uint32_t at = first; at < last; at += kWindowSize) {
+    const uint64_t block = d.slotBlock[at / kWindowSize];
+    if (drain.cancelled && block != drain.cancelBlock &&
+        !StopAfterCancelledBlock(d, drain, storedBefore)) {
+      return false;
+    }
+    FlushPending(d, drain, at, kWindowSize, block);
+  }
+  if (drain.cancelled && drain.cancelBlock != d.blockOrdinal &&
+      !StopAfterCancelledBlock(d, drain, storedBefore)) {
+    return false;
+  }
+  if (withTail) FlushPending(d, drain, last, tail, d.blockOrdinal);
+  d.pendingOffset = d.windowOffset;
+  return true;
 }
 
 int FillInput() {
@@ -134,6 +257,9 @@ int FillInput() {
     }
     // A read that fails, or finds the archive shorter than scanned, ends the
     // input here; the decoder then fails instead of decoding stale bytes.
+    // The windows filled before it are flushed first, as they would have
+    // been by then.
+    if (!DrainWindows(d, 0, false)) return -1;
     SetStatus(GZARC_STATUS_FILE_ERROR);
     d.inputFailed = true;
     d.inputRemaining = 0;
@@ -167,6 +293,10 @@ uint16_t InflateMemory(std::span<const uint8_t> compressed, DecoderIo sink, uint
   d.io.write = [](void* context, const uint8_t* data, uint32_t count) {
     const DecoderIo& s = static_cast<Route*>(context)->sink;
     return s.write(s.context, data, count);
+  };
+  d.io.truncate = [](void* context, uint64_t length) {
+    const DecoderIo& s = static_cast<Route*>(context)->sink;
+    return s.truncate != nullptr && s.truncate(s.context, length);
   };
   StartMember(static_cast<uint32_t>(compressed.size()), unpackedSize, check);
   DecodeMember();

@@ -47,6 +47,9 @@ int32_t WriteFile(int fd, const void* buffer, uint32_t count);
 int64_t SeekFile(int fd, int64_t offset, int origin);
 // Length of an open file, or -1 on failure.
 int64_t FileLength(int fd);
+// Cuts an open file back (or extends it) to length bytes and moves its
+// position there; 0 on success.
+int TruncateFile(int fd, int64_t length);
 int CloseFile(int fd);
 
 // 0 on success.
@@ -96,9 +99,9 @@ bool FindFirstFileA(const char* path, FindData* data);
 
 // The runtime's local-time conversion of a 32-bit time_t.
 struct LocalTimeFields {
-  int year;    // full year
-  int month;   // 1..12
-  int day;     // 1..31
+  int year;   // full year
+  int month;  // 1..12
+  int day;    // 1..31
   int hour;
   int minute;
   int second;

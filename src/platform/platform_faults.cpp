@@ -21,11 +21,17 @@ void Arm(const Plan& plan) {
   gState.plan = plan;
 }
 
-void Disarm() { gState = State{}; }
+void Disarm() {
+  gState = State{};
+}
 
-uint64_t Count(Call call) { return gState.counts[static_cast<std::size_t>(call)]; }
+uint64_t Count(Call call) {
+  return gState.counts[static_cast<std::size_t>(call)];
+}
 
-bool Fired() { return gState.fired; }
+bool Fired() {
+  return gState.fired;
+}
 
 bool Fail(Call call) {
   const uint64_t n = ++gState.counts[static_cast<std::size_t>(call)];

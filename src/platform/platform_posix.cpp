@@ -43,7 +43,9 @@ class NativePath {
   bool valid_ = false;
 };
 
-bool IsReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
+bool IsReadOnlyMode(mode_t mode) {
+  return (mode & S_IWUSR) == 0;
+}
 
 // Days since 1601-01-01 of a civil date (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
@@ -71,16 +73,20 @@ void CivilFromDays(int64_t daysSince1601, int64_t* year, unsigned* month, unsign
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
 
-uint64_t Ticks(const FindFileTime& t) { return (uint64_t{t.high} << 32) | t.low; }
+uint64_t Ticks(const FindFileTime& t) {
+  return (uint64_t{t.high} << 32) | t.low;
+}
 FindFileTime FromTicks(uint64_t ticks) {
   return FindFileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
 }
 FindFileTime FromUnix(int64_t seconds, long nanoseconds) {
-  return FromTicks(static_cast<uint64_t>(seconds * kTicksPerSecond + nanoseconds / 100 +
-                                         kUnixEpochTicks));
+  return FromTicks(
+      static_cast<uint64_t>(seconds * kTicksPerSecond + nanoseconds / 100 + kUnixEpochTicks));
 }
 
-bool IsLeapYear(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeapYear(int64_t y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 unsigned DaysInMonth(int64_t y, unsigned m) {
   static constexpr unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
@@ -156,13 +162,20 @@ int64_t SeekFile(int fd, int64_t offset, int origin) {
   return ::lseek(fd, static_cast<off_t>(offset), whence);
 }
 
+int TruncateFile(int fd, int64_t length) {
+  if (::ftruncate(fd, static_cast<off_t>(length)) != 0) return -1;
+  return ::lseek(fd, static_cast<off_t>(length), SEEK_SET) == static_cast<off_t>(length) ? 0 : -1;
+}
+
 int64_t FileLength(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return -1;
   return st.st_size;
 }
 
-int CloseFile(int fd) { return fd < 0 ? -1 : ::close(fd); }
+int CloseFile(int fd) {
+  return fd < 0 ? -1 : ::close(fd);
+}
 
 int RemoveFile(const char* path) {
   const NativePath native(path);
@@ -317,8 +330,8 @@ bool SystemTimeToFileTime(const SystemTime& s, FindFileTime* file) {
   }
   const int64_t days = DaysFromCivil(s.year, s.month, s.day);
   const int64_t seconds = days * 86400 + s.hour * 3600 + s.minute * 60 + s.second;
-  *file = FromTicks(static_cast<uint64_t>(seconds * kTicksPerSecond +
-                                          int64_t{s.milliseconds} * 10000));
+  *file =
+      FromTicks(static_cast<uint64_t>(seconds * kTicksPerSecond + int64_t{s.milliseconds} * 10000));
   return true;
 }
 
@@ -358,13 +371,17 @@ void CharUpperA(char* text) {
   }
 }
 
-bool IsDBCSLeadByte(uint8_t) { return false; }
+bool IsDBCSLeadByte(uint8_t) {
+  return false;
+}
 
 void* AllocateMemory(std::size_t size) {
   if (faults::Fail(faults::Call::kAllocate)) return nullptr;
   return std::malloc(size == 0 ? 1 : size);
 }
 
-void FreeMemory(void* block) { std::free(block); }
+void FreeMemory(void* block) {
+  std::free(block);
+}
 
 }  // namespace gzarc::platform

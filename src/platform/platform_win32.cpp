@@ -144,6 +144,11 @@ int64_t FileLength(int fd) {
   return ::_filelengthi64(fd);
 }
 
+int TruncateFile(int fd, int64_t length) {
+  if (::_chsize_s(fd, length) != 0) return -1;
+  return ::_lseeki64(fd, length, SEEK_SET) == length ? 0 : -1;
+}
+
 int CloseFile(int fd) {
   return fd < 0 ? -1 : ::_close(fd);
 }
