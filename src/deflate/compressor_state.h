@@ -89,9 +89,12 @@ struct CompressIo {
 };
 
 struct CompressorState {
-  // Not constexpr on purpose: a state that could be built at compile time
-  // would be stored, windows and tables included, in the library's
-  // initialized data. This way it is zeroed storage, set up on first use.
+  // The one compressor lives in static storage (Compressor()), which starts
+  // out zeroed. Not constexpr on purpose: a state that could be built at
+  // compile time would be stored, windows and tables included, in the
+  // library's initialized data. The window and hash tables have no
+  // initializers either, so that setting the state up does not touch their
+  // pages before compression does.
   CompressorState() {}
 
   // Files of the running compression (descriptors; -1 when none).
@@ -105,9 +108,9 @@ struct CompressorState {
   uint32_t Crc = 0;
 
   // Match finder.
-  alignas(64) std::array<uint8_t, kWindowSize + kWindowSlack> Window{};
-  std::array<uint16_t, kHashSize> HashHead{};
-  std::array<ChainLink, kHashSize> HashPrev{};
+  alignas(64) std::array<uint8_t, kWindowSize + kWindowSlack> Window;
+  std::array<uint16_t, kHashSize> HashHead;
+  std::array<ChainLink, kHashSize> HashPrev;
   uint32_t InsertHash = 0;
   uint32_t StrStart = 0;
   uint32_t Lookahead = 0;

@@ -56,10 +56,13 @@ struct MemberCheck {
 };
 
 struct DecoderState {
-  // Not constexpr on purpose: a state that could be built at compile time
-  // would be stored, window and tables included, in the library's
-  // initialized data. This way it is zeroed storage, set up on first use.
-  DecoderState() {}
+  // The one decoder lives in static storage (Decoder()), which starts out
+  // zeroed. Not constexpr on purpose: a state that could be built at compile
+  // time would be stored, window and tables included, in the library's
+  // initialized data. The window has no initializer either, so that setting
+  // the state up does not touch its half megabyte: its pages stay untouched
+  // until decoding reaches them.
+  explicit DecoderState(DecoderIo initial) : io(initial) {}
 
   // Bit state of the member being decoded. The accumulator is a whole word
   // wide so that the fast path can refill it several bytes at a time.
@@ -74,7 +77,7 @@ struct DecoderState {
   // instead of wrapping around a ring. Windows are filled one after another
   // until the last fits; then the last is copied to the front and filling
   // goes on after it.
-  std::array<uint8_t, kDecodeBufferSize> DecodeWindow = {};
+  std::array<uint8_t, kDecodeBufferSize> DecodeWindow;
   uint32_t windowOffset = kWindowSize;
 
   // Full windows not yet written: they lie from pendingOffset up to the

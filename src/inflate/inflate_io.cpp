@@ -42,14 +42,9 @@ int32_t ReadMemory(void* context, uint8_t* buffer, uint32_t count) {
 }  // namespace
 
 DecoderState& Decoder() {
-  // Set up on first use, in zeroed storage (see DecoderState's
-  // constructor), with extraction's source and sink unless a caller routes
-  // the bytes elsewhere.
-  static DecoderState state = [] {
-    DecoderState fresh;
-    fresh.io = FileIo();
-    return fresh;
-  }();
+  // Set up on first use, with extraction's source and sink unless a caller
+  // routes the bytes elsewhere.
+  static DecoderState state{FileIo()};
   return state;
 }
 
