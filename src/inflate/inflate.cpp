@@ -436,18 +436,25 @@ inline uint64_t LoadLittle64(const uint8_t* p) {
 }
 
 // Copies a match whose source lies distance bytes back. Stores may run up
-// to 15 bytes past its end: those bytes of the current window are decoded
+// to 31 bytes past its end: those bytes of the current window are decoded
 // later anyway, and kWindowSlack covers the end of the window.
 inline uint8_t* CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
   const uint8_t* from = out - distance;
   uint8_t* const end = out + length;
   if (distance >= 16) {
-    // Each chunk reads only bytes that earlier chunks already wrote.
-    do {
-      std::memcpy(out, from, 16);
-      out += 16;
-      from += 16;
-    } while (out < end);
+    // Each chunk reads only bytes that earlier chunks already wrote. Most
+    // matches are 32 bytes or shorter: two chunks, without a loop to leave.
+    std::memcpy(out, from, 16);
+    std::memcpy(out + 16, from + 16, 16);
+    if (length > 32) {
+      out += 32;
+      from += 32;
+      do {
+        std::memcpy(out, from, 16);
+        out += 16;
+        from += 16;
+      } while (out < end);
+    }
   } else if (distance >= 8) {
     do {
       std::memcpy(out, from, 8);
