@@ -151,7 +151,7 @@ TEST(InflateOutput, WindowsWrittenTogetherLookWrittenOneByOne) {
                           {0, 2, Z_DEFAULT_STRATEGY}, {4, 2, Z_FIXED},
                           {9, 9, Z_HUFFMAN_ONLY},     {3, 1, Z_RLE}};
   for (const Shape& shape : shapes) {
-    const Bytes data = VariedData(600000 + rng() % 900000, rng);
+    const Bytes data = VariedData(1000000 + rng() % 200000, rng);
     const Bytes stream = test::ZlibDeflate(data, shape.level, shape.memLevel, shape.strategy);
     ASSERT_FALSE(stream.empty());
     const uint32_t total = static_cast<uint32_t>(data.size());
@@ -164,8 +164,10 @@ TEST(InflateOutput, WindowsWrittenTogetherLookWrittenOneByOne) {
     ASSERT_TRUE(whole.output == data) << what;
     const int calls = static_cast<int>(whole.progress.size());
 
-    // A cancel at every progress call.
-    for (int k = 1; k <= calls; ++k) {
+    // A cancel at every progress call for the first shapes, every third
+    // for the others.
+    const int step = &shape - shapes < 2 ? 1 : 3;
+    for (int k = 1; k <= calls; k += step) {
       const Seen cancelled = ExpectSameSeen(stream, {k, 0, UINT64_MAX}, total,
                                             what + " cancel at " + std::to_string(k));
       EXPECT_EQ(cancelled.status, GZARC_STATUS_CANCELLED) << what << " cancel at " << k;
@@ -173,7 +175,7 @@ TEST(InflateOutput, WindowsWrittenTogetherLookWrittenOneByOne) {
     // A disk that fills up at window boundaries, just around them and
     // anywhere, and at the end of the output.
     std::vector<uint64_t> spaces = {0, 1, data.size() - 1, data.size()};
-    for (uint64_t w = kWindowSize; w < data.size(); w += kWindowSize * (1 + rng() % 4)) {
+    for (uint64_t w = kWindowSize; w < data.size(); w += kWindowSize * (2 + rng() % 6)) {
       spaces.insert(spaces.end(), {w - 1, w, w + 1});
     }
     for (int i = 0; i < 20; ++i) spaces.push_back(rng() % data.size());
