@@ -147,6 +147,26 @@ TEST(OutputFile, WalkCreatesSeveralLevelsOnDisk) {
   platform::CloseFile(handle);
 }
 
+// The decoder cuts an output back when a cancel turns out to have ended
+// decoding earlier than it had written; writing goes on from the cut.
+TEST(OutputFile, TruncateCutsBackAndWritesFromThere) {
+  TempDir dir;
+  int handle = -1;
+  CreateOutputFile(&handle, dir.Win("t.bin").c_str());
+  ASSERT_GE(handle, 0);
+  std::vector<uint8_t> bytes(100);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
+  ASSERT_EQ(platform::WriteFile(handle, bytes.data(), 100), 100);
+  EXPECT_EQ(platform::TruncateFile(handle, 40), 0);
+  EXPECT_EQ(platform::FileLength(handle), 40);
+  EXPECT_EQ(platform::WriteFile(handle, "abcde", 5), 5);
+  platform::CloseFile(handle);
+  std::vector<uint8_t> expected(bytes.begin(), bytes.begin() + 40);
+  expected.insert(expected.end(), {'a', 'b', 'c', 'd', 'e'});
+  EXPECT_EQ(test::ReadFile(dir.Native("t.bin")), expected);
+  EXPECT_NE(platform::TruncateFile(-1, 0), 0);
+}
+
 TEST(OutputFile, NetworkFormOnDisk) {
   TempDir dir;
   // The temporary folder's first two components stand in for server and share.

@@ -145,7 +145,13 @@ int64_t FileLength(int fd) {
 }
 
 int TruncateFile(int fd, int64_t length) {
-  if (::_chsize_s(fd, length) != 0) return -1;
+  // Through the system handle: the runtime's own 64-bit truncation is not
+  // in every system's copy of the runtime.
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  LARGE_INTEGER at;
+  at.QuadPart = length;
+  if (!::SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle)) return -1;
   return ::_lseeki64(fd, length, SEEK_SET) == length ? 0 : -1;
 }
 
