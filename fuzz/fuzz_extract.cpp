@@ -1,6 +1,7 @@
 // Arbitrary bytes as an archive, extracted into a scratch folder with and
-// without a file already at the target: a failure never leaves output behind
-// and never touches the existing file.
+// without a file already at the target, and with the host cancelling at some
+// progress call or never: a failure never leaves output behind and never
+// touches the existing file.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +11,15 @@
 
 namespace {
 
-int32_t GZARC_CALL ReplaceAlways(void*, const FindData*, const FindData*) { return 0; }
+int32_t GZARC_CALL ReplaceAlways(void*, const FindData*, const FindData*) {
+  return 0;
+}
+
+// Cancels at the progress call given by the context's count (0: never).
+int32_t GZARC_CALL CancelAt(void* context, int32_t, int32_t) {
+  auto* left = static_cast<unsigned*>(context);
+  return *left == 0 || --*left != 0 ? 1 : 0;
+}
 
 }  // namespace
 
@@ -18,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace gzarc::fuzz;
   if (size < 1) return 0;
   const bool withExisting = (data[0] & 1) != 0;
+  unsigned cancelAt = (data[0] >> 1) & 15;
   static const std::string archive = ScratchPath("extract.gz");
   static const std::string out = ScratchPath("out");
   MakeDir(out);
@@ -30,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (GetArchiveStatus() != 0) return 0;
   SetExtractDir(out);
   SetOkToReplaceProc(nullptr, &ReplaceAlways);
+  SetSetProgressProc(&cancelAt, &CancelAt);
 
   // Learn the member's target name from a listing.
   ArcEntryList list;

@@ -59,6 +59,17 @@ for name, payload in samples():
     put("scan", f"{name}-noname", gzip_member(payload, 6, flags=0))
     put("extract", f"{name}-py", b"\0" + gzip.compress(payload))
 
+# Members that fill the decoder's buffer of windows, in many small blocks,
+# with the host cancelling at one progress call or another: the written
+# windows must be replayed as if each had been written when it filled.
+many = b"".join(b"%d " % i + b"x" * (i % 300) for i in range(6000))
+for memlevel in (1, 9):
+    raw = zlib.compressobj(1, zlib.DEFLATED, -15, memlevel)
+    body = raw.compress(many) + raw.flush()
+    member = gzip_member(b"", 1)[:-8 - 2] + body + struct.pack("<II", zlib.crc32(many), len(many))
+    for cancel in (0, 1, 3, 9, 15):
+        put("extract", f"blocks-{memlevel}-cancel-{cancel}", bytes([cancel << 1]) + member)
+
 put("inflate", "stored-empty", b"\x01\x00\x00\xff\xff")
 put("inflate", "fixed-empty", b"\x03\x00")
 put("scan", "tiny", b"\x1f\x8b\x08")
