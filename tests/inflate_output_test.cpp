@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder_harness.h"
 #include "deflate_oracle.h"
 #include "engine/engine_state.h"
 #include "gzarc.h"
@@ -84,22 +85,10 @@ Seen Decode(const Bytes& stream, bool windowAtATime, const Faults& faults, uint3
   run.faults = faults;
   gRun = &run;
   DecoderState& d = Decoder();
-  const DecoderIo saved = d.io;
-  uint8_t* buffer = nullptr;
-  EXPECT_TRUE(AllocBlock(&buffer, kInputBufferSize));
-  d.InputBuffer = buffer;
-  d.io = DecoderIo{ReadStream, WriteOutput, &run, TruncateOutput};
   d.windowAtATime = windowAtATime;
-  SetSetProgressProc(nullptr, Progress);
-  SetStatus(GZARC_STATUS_OK);
-  StartMember(static_cast<uint32_t>(stream.size()), total, nullptr);
-  DecodeMember();
-  run.seen.status = Status();
-  SetSetProgressProc(nullptr, nullptr);
+  run.seen.status = test::DecodeThrough(
+      stream, DecoderIo{ReadStream, WriteOutput, &run, TruncateOutput}, Progress, total, nullptr);
   d.windowAtATime = false;
-  d.io = saved;
-  d.InputBuffer = nullptr;
-  FreeBlock(&buffer);
   gRun = nullptr;
   return run.seen;
 }
@@ -115,30 +104,6 @@ Seen ExpectSameSeen(const Bytes& stream, const Faults& faults, uint32_t total,
   return single;
 }
 
-// Text, runs and noise, so that blocks come in all sizes and kinds.
-Bytes VariedData(std::size_t n, std::mt19937& rng) {
-  static const char* words[] = {"north ", "south ", "east\n", "west, ", "{ y = 2; }\n"};
-  Bytes b;
-  while (b.size() < n) {
-    switch (rng() % 4) {
-      case 0:
-        for (int i = rng() % 30; i >= 0; --i) {
-          const char* w = words[rng() % 5];
-          b.insert(b.end(), w, w + std::strlen(w));
-        }
-        break;
-      case 1:
-        b.insert(b.end(), 1 + rng() % 5000, static_cast<uint8_t>(rng()));
-        break;
-      default:
-        for (unsigned i = rng() % 2000; i > 0; --i) b.push_back(static_cast<uint8_t>(rng() % 40));
-        break;
-    }
-  }
-  b.resize(n);
-  return b;
-}
-
 #if defined(GZARC_HAVE_ZLIB)
 TEST(InflateOutput, WindowsWrittenTogetherLookWrittenOneByOne) {
   std::mt19937 rng(77);
@@ -151,7 +116,7 @@ TEST(InflateOutput, WindowsWrittenTogetherLookWrittenOneByOne) {
                           {0, 2, Z_DEFAULT_STRATEGY}, {4, 2, Z_FIXED},
                           {9, 9, Z_HUFFMAN_ONLY},     {3, 1, Z_RLE}};
   for (const Shape& shape : shapes) {
-    const Bytes data = VariedData(1000000 + rng() % 200000, rng);
+    const Bytes data = test::MixedData(1000000 + rng() % 200000, rng);
     const Bytes stream = test::ZlibDeflate(data, shape.level, shape.memLevel, shape.strategy);
     ASSERT_FALSE(stream.empty());
     const uint32_t total = static_cast<uint32_t>(data.size());
@@ -208,7 +173,7 @@ TEST(InflateOutput, WindowsWrittenTogetherLookWrittenOneByOne) {
 // and reported the same way.
 TEST(InflateOutput, DamageLooksTheSameEitherWay) {
   std::mt19937 rng(78);
-  const Bytes data = VariedData(1200000, rng);
+  const Bytes data = test::MixedData(1200000, rng);
   const Bytes stream = test::ZlibDeflate(data, 2, 2, Z_DEFAULT_STRATEGY);
   const uint32_t total = static_cast<uint32_t>(data.size());
   for (int round = 0; round < 60; ++round) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder_harness.h"
 #include "deflate_oracle.h"
 #include "engine/engine_state.h"
 #include "gzarc.h"
@@ -80,22 +81,10 @@ Trace Decode(const Bytes& stream, bool plain, const Faults& faults, const Member
   run.faults = faults;
   gRun = &run;
   DecoderState& d = Decoder();
-  const DecoderIo saved = d.io;
-  uint8_t* buffer = nullptr;
-  EXPECT_TRUE(AllocBlock(&buffer, kInputBufferSize));
-  d.InputBuffer = buffer;
-  d.io = DecoderIo{ReadStream, WriteOutput, &run};
   d.plainOnly = plain;
-  SetSetProgressProc(nullptr, Progress);
-  SetStatus(GZARC_STATUS_OK);
-  StartMember(static_cast<uint32_t>(stream.size()), total, check);
-  DecodeMember();
-  run.trace.status = Status();
-  SetSetProgressProc(nullptr, nullptr);
+  run.trace.status =
+      test::DecodeThrough(stream, DecoderIo{ReadStream, WriteOutput, &run}, Progress, total, check);
   d.plainOnly = false;
-  d.io = saved;
-  d.InputBuffer = nullptr;
-  FreeBlock(&buffer);
   gRun = nullptr;
   return run.trace;
 }
@@ -111,53 +100,13 @@ Trace ExpectSamePaths(const Bytes& stream, const Faults& faults, const MemberChe
   return plain;
 }
 
-// Data that gives every kind of match: text, runs, short periods, noise and
-// copies from far back.
-Bytes MixedData(std::size_t n, std::mt19937& rng) {
-  Bytes b;
-  static const char* words[] = {"alpha ", "beta ", "gamma\n", "delta, ", "{ x = 1; }\n"};
-  while (b.size() < n) {
-    switch (rng() % 6) {
-      case 0:
-        for (int i = rng() % 20; i >= 0; --i) {
-          const char* w = words[rng() % 5];
-          b.insert(b.end(), w, w + std::strlen(w));
-        }
-        break;
-      case 1:
-        b.insert(b.end(), 1 + rng() % 3000, static_cast<uint8_t>(rng()));
-        break;
-      case 2: {
-        const std::size_t period = 2 + rng() % 14;
-        Bytes unit(period);
-        for (auto& c : unit) c = static_cast<uint8_t>(rng());
-        for (unsigned i = rng() % 400; i > 0; --i) b.insert(b.end(), unit.begin(), unit.end());
-        break;
-      }
-      case 3:
-        for (unsigned i = rng() % 300; i > 0; --i) b.push_back(static_cast<uint8_t>(rng()));
-        break;
-      default:
-        if (b.size() > 1000) {
-          const std::size_t back = 1 + rng() % std::min<std::size_t>(b.size(), 32768);
-          const std::size_t length = std::min<std::size_t>(back, 3 + rng() % 1000);
-          const std::size_t from = b.size() - back;
-          for (std::size_t i = 0; i < length; ++i) b.push_back(b[from + i]);
-        }
-        break;
-    }
-  }
-  b.resize(n);
-  return b;
-}
-
 #if defined(GZARC_HAVE_ZLIB)
 TEST(InflatePaths, FastAndPlainAgreeOnValidDamagedAndCutStreams) {
   std::mt19937 rng(2024);
   const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
   for (int round = 0; round < 30; ++round) {
     const std::size_t size = round < 5 ? rng() % 2000 : 1000 + rng() % 200000;
-    const Bytes data = MixedData(size, rng);
+    const Bytes data = test::MixedData(size, rng);
     const int level = static_cast<int>(rng() % 10);
     const int memLevel = 1 + static_cast<int>(rng() % 9);
     const int strategy = strategies[rng() % 5];
