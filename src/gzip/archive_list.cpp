@@ -46,7 +46,7 @@ void FillArcEntry(const MemberInfo& member, ArcEntry* entry) {
   std::memcpy(entry->name, member.Name, sizeof member.Name);
   entry->name[sizeof member.Name - 1] = '\0';
   // Widened as unsigned: members of 2 to 4 GiB list with their true size.
-  entry->packedSize = static_cast<int64_t>(uint64_t{member.PackedSize});
+  entry->packedSize = static_cast<int64_t>(member.PackedSize);
   entry->unpackedSize = static_cast<int64_t>(uint64_t{member.UnpackedSize});
   entry->dosDateTime = UnixTimeToDosDateTime(member.MTime);
   entry->attributes = member.Attributes;

@@ -88,7 +88,7 @@ bool ScanMember(const FileMaskList* masks, MemberInfoList* list) {
 
   // A header that reaches into the last 8 bytes means the archive ends
   // inside it; its packed size would come out negative.
-  if (int64_t{header.dataOffset} + static_cast<int64_t>(kTrailerSize) > archiveLength) {
+  if (header.dataOffset + kTrailerSize > static_cast<uint64_t>(archiveLength)) {
     SetStatus(GZARC_STATUS_FILE_ERROR);
     return false;
   }
@@ -110,8 +110,7 @@ bool ScanMember(const FileMaskList* masks, MemberInfoList* list) {
   }
   std::memset(member, 0, sizeof *member);
   member->UnpackedSize = unpackedSize;
-  member->PackedSize =
-      static_cast<uint32_t>(archiveLength - header.dataOffset - static_cast<int64_t>(kTrailerSize));
+  member->PackedSize = static_cast<uint64_t>(archiveLength) - header.dataOffset - kTrailerSize;
   member->DataOffset = header.dataOffset;
   member->MTime = header.MTime;
   member->Attributes = pf::kAttributeNormal;

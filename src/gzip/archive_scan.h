@@ -9,12 +9,13 @@ namespace gzarc {
 
 inline constexpr unsigned kMemberNameSize = 256;
 
-// The engine's own record of one scanned member.
+// The engine's own record of one scanned member. Sizes and offsets in the
+// archive are 64-bit: compressed data can reach 4 GiB and more.
 struct MemberInfo {
   uint32_t reserved;
   uint32_t UnpackedSize;
-  uint32_t PackedSize;
-  uint32_t DataOffset;
+  uint64_t PackedSize;
+  uint64_t DataOffset;
   uint32_t MTime;
   uint32_t Attributes;
   uint32_t Crc32;

@@ -36,21 +36,45 @@ bool RefillHeaderBuffer(HeaderReader& reader) {
   return true;
 }
 
-// Reads a zero-terminated field; keeps at most capacity bytes of it
-// (terminator included) in out when out is given. 0 when read whole, else
-// the status to report.
-uint16_t ReadZeroTerminated(HeaderReader& reader, char* out, std::size_t capacity) {
+// Takes the header's bytes one at a time, counting them and running the
+// CRC-32 over them for the optional header CRC.
+struct HeaderCursor {
+  HeaderSource source;
+  uint64_t consumed = 0;
+  uint32_t crc = kCrcStart;
+
+  int Byte() {
+    const int byte = source.next(source.context);
+    if (byte < 0) return -1;
+    const auto b = static_cast<uint8_t>(byte);
+    crc = UpdateCrc32(crc, &b, 1);
+    ++consumed;
+    return byte;
+  }
+  // Exactly count bytes into out (null to skip them).
+  bool Bytes(uint8_t* out, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const int byte = Byte();
+      if (byte < 0) return false;
+      if (out != nullptr) out[i] = static_cast<uint8_t>(byte);
+    }
+    return true;
+  }
+};
+
+// Reads a zero-terminated field; keeps it in out when out is given.
+HeaderResult ReadZeroTerminated(HeaderCursor& cursor, char* out, std::size_t capacity) {
   std::size_t length = 0;
   for (;;) {
-    const int byte = ReadHeaderByte(reader);
-    if (byte < 0) return GZARC_STATUS_FILE_ERROR;
+    const int byte = cursor.Byte();
+    if (byte < 0) return HeaderResult::kShort;
     if (out != nullptr) {
       // A name that leaves no room for its terminator is refused rather
       // than cut: two different names must not list as one.
-      if (length + 1 >= capacity && byte != 0) return GZARC_STATUS_FILE_ERROR;
+      if (length + 1 >= capacity && byte != 0) return HeaderResult::kNameTooLong;
       out[length++] = static_cast<char>(byte);
     }
-    if (byte == 0) return GZARC_STATUS_OK;
+    if (byte == 0) return HeaderResult::kOk;
   }
 }
 
@@ -86,78 +110,74 @@ bool BuildStoredName(const FileMaskEntry* entry, char* storedName, std::size_t c
 
 int ReadHeaderByte(HeaderReader& reader) {
   if (reader.next == reader.fill && !RefillHeaderBuffer(reader)) return -1;
-  const uint8_t byte = reader.buffer[reader.next++];
-  ++reader.consumed;
-  reader.crc = UpdateCrc32(reader.crc, &byte, 1);
-  return byte;
+  return reader.buffer[reader.next++];
 }
 
-bool ReadHeaderBytes(HeaderReader& reader, uint8_t* out, std::size_t count) {
-  while (count > 0) {
-    if (reader.next == reader.fill && !RefillHeaderBuffer(reader)) return false;
-    const std::size_t n = std::min<std::size_t>(count, reader.fill - reader.next);
-    const uint8_t* from = reader.buffer.data() + reader.next;
-    reader.crc = UpdateCrc32(reader.crc, from, n);
-    if (out != nullptr) {
-      std::memcpy(out, from, n);
-      out += n;
-    }
-    reader.next += static_cast<uint32_t>(n);
-    reader.consumed += static_cast<uint32_t>(n);
-    count -= n;
-  }
-  return true;
+HeaderSource SourceOf(HeaderReader& reader) {
+  return HeaderSource{[](void* r) { return ReadHeaderByte(*static_cast<HeaderReader*>(r)); },
+                      &reader};
 }
 
-uint16_t ReadMemberHeader(int fd, const char* archivePath, MemberHeader* header) {
+HeaderResult ParseMemberHeader(HeaderSource source, bool checkMagic, bool keepName,
+                               MemberHeader* header) {
   *header = MemberHeader{};
-  HeaderReader reader;
-  reader.fd = fd;
+  HeaderCursor cursor{source};
 
-  // Magic and method were checked when the archive was opened.
-  uint8_t fixed[4];
-  if (!ReadHeaderBytes(reader, fixed, sizeof fixed)) return GZARC_STATUS_FILE_ERROR;
-  header->flags = fixed[3];
-  if (header->flags & kFlagText) return GZARC_STATUS_TEXT_FLAG;
-
-  uint8_t timeAndSystem[6];  // MTIME, XFL, OS
-  if (!ReadHeaderBytes(reader, timeAndSystem, sizeof timeAndSystem)) {
-    return GZARC_STATUS_FILE_ERROR;
+  uint8_t fixed[10];  // ID1, ID2, CM, FLG, MTIME, XFL, OS
+  if (!cursor.Bytes(fixed, 4)) return HeaderResult::kShort;
+  if (checkMagic && (fixed[0] != kGzipId1 || fixed[1] != kGzipId2 || fixed[2] != kMethodDeflate)) {
+    return HeaderResult::kNotGzip;
   }
-  header->MTime = LoadLittle32(timeAndSystem);
-  header->hostSystem = timeAndSystem[5];
+  header->flags = fixed[3];
+  if (header->flags & kFlagText) return HeaderResult::kTextFlag;
+  if (!cursor.Bytes(fixed + 4, 6)) return HeaderResult::kShort;
+  header->MTime = LoadLittle32(fixed + 4);
+  header->hostSystem = fixed[9];
 
   if (header->flags & kFlagExtra) {
     uint8_t extraLength[2];
-    if (!ReadHeaderBytes(reader, extraLength, sizeof extraLength)) return GZARC_STATUS_FILE_ERROR;
+    if (!cursor.Bytes(extraLength, sizeof extraLength)) return HeaderResult::kShort;
     // Read rather than seek past it: an extra field that runs past the end
     // of the file is a truncated header, and the header CRC covers it.
     const std::size_t skip = extraLength[0] | (extraLength[1] << 8);
-    if (!ReadHeaderBytes(reader, nullptr, skip)) return GZARC_STATUS_FILE_ERROR;
+    if (!cursor.Bytes(nullptr, skip)) return HeaderResult::kShort;
   }
-
   if (header->flags & kFlagName) {
-    const uint16_t status = ReadZeroTerminated(reader, header->name, sizeof header->name);
-    if (status != GZARC_STATUS_OK) return status;
-  } else if (!DeriveMemberName(archivePath, header->name, sizeof header->name)) {
-    return GZARC_STATUS_FILE_ERROR;
+    const HeaderResult result =
+        ReadZeroTerminated(cursor, keepName ? header->name : nullptr, sizeof header->name);
+    if (result != HeaderResult::kOk) return result;
   }
-
   if (header->flags & kFlagComment) {
-    const uint16_t status = ReadZeroTerminated(reader, nullptr, 0);
-    if (status != GZARC_STATUS_OK) return status;
+    const HeaderResult result = ReadZeroTerminated(cursor, nullptr, 0);
+    if (result != HeaderResult::kOk) return result;
   }
-
   // The header CRC is the low half of the CRC-32 of every header byte before
   // it. It belongs to the header: the compressed data begins after it.
   if (header->flags & kFlagHeaderCrc) {
-    const uint16_t expected = static_cast<uint16_t>(~reader.crc);
+    const auto expected = static_cast<uint16_t>(~cursor.crc);
     uint8_t stored[2];
-    if (!ReadHeaderBytes(reader, stored, sizeof stored)) return GZARC_STATUS_FILE_ERROR;
-    if ((stored[0] | (stored[1] << 8)) != expected) return GZARC_STATUS_FILE_ERROR;
+    if (!cursor.Bytes(stored, sizeof stored)) return HeaderResult::kShort;
+    if ((stored[0] | (stored[1] << 8)) != expected) return HeaderResult::kBadHeaderCrc;
   }
+  header->dataOffset = cursor.consumed;
+  return HeaderResult::kOk;
+}
 
-  header->dataOffset = reader.consumed;
+uint16_t ReadMemberHeader(int fd, const char* archivePath, MemberHeader* header) {
+  HeaderReader reader;
+  reader.fd = fd;
+  switch (ParseMemberHeader(SourceOf(reader), false, true, header)) {
+    case HeaderResult::kOk:
+      break;
+    case HeaderResult::kTextFlag:
+      return GZARC_STATUS_TEXT_FLAG;
+    default:
+      return GZARC_STATUS_FILE_ERROR;
+  }
+  if (!(header->flags & kFlagName) &&
+      !DeriveMemberName(archivePath, header->name, sizeof header->name)) {
+    return GZARC_STATUS_FILE_ERROR;
+  }
   return GZARC_STATUS_OK;
 }
 

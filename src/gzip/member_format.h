@@ -30,37 +30,56 @@ inline constexpr std::size_t kTrailerSize = 8;
 // name does not fit.
 bool BuildStoredName(const FileMaskEntry* entry, char* storedName, std::size_t capacity);
 
-// Delivers the header of an archive byte by byte through a small buffer, so
-// that a long name or comment costs no system call per byte. Counts what it
-// delivered (the header's length so far) and runs the CRC-32 over it for the
-// optional header CRC.
+// Where the bytes of a member header come from: next yields the next byte
+// as 0..255, or -1 when none could be read (the file ended or a read failed).
+struct HeaderSource {
+  int (*next)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
+// Delivers the header at the start of an archive file through a small
+// buffer, so that a long name or comment costs no system call per byte.
 struct HeaderReader {
   int fd = -1;
   std::array<uint8_t, 512> buffer{};
   uint32_t fill = 0;
   uint32_t next = 0;
-  uint32_t consumed = 0;
-  uint32_t crc = 0xFFFFFFFFu;
 };
 
 // The next header byte as 0..255, or -1 when none could be read.
 int ReadHeaderByte(HeaderReader& reader);
-// Exactly count bytes into out (may be null to skip them); false when the
-// file ends or a read fails first.
-bool ReadHeaderBytes(HeaderReader& reader, uint8_t* out, std::size_t count);
+HeaderSource SourceOf(HeaderReader& reader);
 
-// What the scan takes from a member header.
+// What a header holds for the reader.
 struct MemberHeader {
   uint8_t flags = 0;
   uint32_t MTime = 0;
   uint8_t hostSystem = 0;
-  uint32_t dataOffset = 0;
+  uint64_t dataOffset = 0;          // the header's length
   char name[kMemberNameSize] = {};  // OEM code page, as read or derived
 };
 
-// Reads the header from the start of fd. The name comes from FNAME or, when
-// absent, from DeriveMemberName of archivePath. Returns the archive status:
-// 0, 5 (short read, name too long, header CRC mismatch) or 9960 (FTEXT).
+enum class HeaderResult {
+  kOk,
+  kShort,        // the bytes ran out inside the header
+  kNotGzip,      // no gzip magic and deflate method (checked when asked)
+  kTextFlag,     // FTEXT set: refused
+  kNameTooLong,  // FNAME does not fit the name field
+  kBadHeaderCrc  // FHCRC does not match the bytes before it
+};
+
+// Parses one member header from source: the fixed fields, FEXTRA, FNAME,
+// FCOMMENT and FHCRC. The magic and method are checked only when checkMagic
+// is set (the first member's were checked when the archive was opened).
+// With keepName the FNAME bytes go to header->name; otherwise they are
+// read and dropped. header->dataOffset counts the bytes taken.
+HeaderResult ParseMemberHeader(HeaderSource source, bool checkMagic, bool keepName,
+                               MemberHeader* header);
+
+// Reads the first member's header from the start of fd. The name comes from
+// FNAME or, when absent, from DeriveMemberName of archivePath. Returns the
+// archive status: 0, 5 (short read, name too long, header CRC mismatch) or
+// 9960 (FTEXT).
 uint16_t ReadMemberHeader(int fd, const char* archivePath, MemberHeader* header);
 
 // The name of a member without FNAME, from the archive's own name: the base
