@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev zlib1g-dev python3 gzip pigz
-          libdeflate-tools isal zopfli busybox file clang libclang-rt-14-dev)
+          libdeflate-tools isal zopfli busybox file clang libclang-rt-14-dev tabix)
 [ "$#" -gt 0 ] && packages+=("$@")
 
 missing=()

@@ -348,23 +348,73 @@ TEST_F(HostileInputs, TrailersAndWhatFollowsTheMember) {
   badCrc[badCrc.size() - 8] ^= 1;
   EXPECT_EQ(Extract(badCrc).status, GZARC_STATUS_BAD_DATA);
 
-  // Two members: the listing shows the first name and the last trailer.
-  for (const bool same : {false, true}) {
-    Bytes two = Member("one", data);
-    const Bytes second = Member("two", same ? data : Bytes(7, 's'));
-    two.insert(two.end(), second.begin(), second.end());
-    const Listing concatenated = List(two);
-    EXPECT_EQ(concatenated.status, 0);
-    EXPECT_EQ(concatenated.name, "one");
-    EXPECT_EQ(concatenated.unpacked, same ? 100000 : 7);
-    // One member per archive: the second is not silently dropped.
-    EXPECT_EQ(Extract(two).status, GZARC_STATUS_BAD_DATA) << same;
+  // Several members: the listing shows the first name and the last
+  // trailer; extraction writes their concatenation, each member checked
+  // against its own trailer. Zero bytes after the last member are padding;
+  // anything else that is not a whole member is damage.
+  const Bytes one = Member("one", data);
+  const Bytes small(7, 's');
+  const Bytes two = Member("two", small);
+  const Bytes empty = Member("empty", {});
+  const auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  Bytes damagedTwo = two;
+  damagedTwo[damagedTwo.size() - 5] ^= 1;  // its CRC
+  Bytes textTwo = two;
+  textTwo[3] |= 0x01;  // FTEXT
+  Bytes headerCrcTwo = Header(nullptr, nullptr, 0x02);
+  headerCrcTwo.insert(headerCrcTwo.end(), {0x12, 0x34});  // not the header's CRC
+  headerCrcTwo.insert(headerCrcTwo.end(), two.begin() + 14, two.end());
+  const Bytes zeros(512, 0);
+  struct Case {
+    const char* what;
+    Bytes archive;
+    uint16_t status;
+    Bytes output;
+  };
+  const Case cases[] = {
+      {"two members", join({one, two}), 0, join({data, small})},
+      {"the same twice", join({one, one}), 0, join({data, data})},
+      {"an empty member between", join({two, empty, one}), 0, join({small, data})},
+      {"padding", join({one, zeros}), 0, data},
+      {"padding after two", join({one, two, zeros}), 0, join({data, small})},
+      {"a byte of garbage", join({one, Bytes{0x1F}}), GZARC_STATUS_BAD_DATA, {}},
+      {"garbage after padding", join({one, zeros, Bytes{7}}), GZARC_STATUS_BAD_DATA, {}},
+      {"a damaged second member", join({one, damagedTwo}), GZARC_STATUS_BAD_DATA, {}},
+      {"a truncated second member",
+       join({one, Bytes(two.begin(), two.end() - 3)}),
+       GZARC_STATUS_BAD_DATA,
+       {}},
+      {"a cut second header",
+       join({one, Bytes(two.begin(), two.begin() + 6)}),
+       GZARC_STATUS_BAD_DATA,
+       {}},
+      {"a second member with FTEXT", join({one, textTwo}), GZARC_STATUS_TEXT_FLAG, {}},
+      {"a wrong header CRC", join({one, headerCrcTwo}), GZARC_STATUS_BAD_DATA, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Listing listing = List(c.archive);
+    EXPECT_EQ(listing.status, 0);
+    EXPECT_EQ(listing.name, c.archive == join({two, empty, one}) ? "two" : "one");
+    // The listed size is the last member's: the percentage stops at 100.
+    int32_t highest = 0;
+    const Extraction extraction = Extract(
+        c.archive,
+        [](void* context, int32_t percent, int32_t) -> int32_t {
+          auto* high = static_cast<int32_t*>(context);
+          *high = std::max(*high, percent);
+          return 1;
+        },
+        &highest);
+    EXPECT_LE(highest, 100);
+    EXPECT_EQ(extraction.status, c.status);
+    EXPECT_EQ(extraction.bytes, c.output);
+    EXPECT_EQ(extraction.output.empty(), c.status != 0);
   }
-  // Trailing zeros make a trailer of zeros.
-  Bytes padded = Member("pad", data);
-  padded.insert(padded.end(), 512, 0);
-  EXPECT_EQ(List(padded).unpacked, 0);
-  EXPECT_EQ(Extract(padded).status, GZARC_STATUS_BAD_DATA);
 }
 
 struct Cancel {

@@ -11,6 +11,7 @@
 
 #include "engine/callbacks.h"
 #include "engine/engine_state.h"
+#include "gzip/member_format.h"
 #include "inflate/inflate.h"
 #include "paths/output_paths.h"
 #include "paths/strings.h"
@@ -26,11 +27,13 @@ namespace pf = platform;
 // to a new file beside it.
 struct TempOutput {
   char path[pf::kTempPathCapacity];
+  bool replacing;  // a file exists at the target
 };
 
 int OpenBesideTarget(const char* target, void* context) {
   auto* temp = static_cast<TempOutput*>(context);
-  if (pf::PathAccessible(target)) {
+  temp->replacing = pf::PathAccessible(target);
+  if (temp->replacing) {
     const int fd = pf::OpenFile(target, pf::kOpenReadWrite | pf::kOpenBinary);
     if (fd == pf::kNoFile) return pf::kNoFile;
     pf::CloseFile(fd);
@@ -63,11 +66,21 @@ void CloseArchive() {
   e.ArchiveFile = pf::kNoFile;
 }
 
-// Decodes one member into a file beside outputPath and puts it in place.
-// False when the extraction must stop.
+// The time an extracted file gets: the member's, or, for a member without a
+// time stamp (MTIME 0), the archive file's own.
+int64_t OutputFileTime(const MemberInfo& member) {
+  pf::FileStatus archive{};
+  if (member.MTime == 0 && pf::StatFile(Engine().ArchivePath, &archive)) {
+    return archive.modificationTime;
+  }
+  return member.MTime;
+}
+
+// Decodes the archive's members into a file beside outputPath and puts it in
+// place. False when the extraction must stop.
 bool ExtractMember(const MemberInfo& member, const char* outputPath) {
   EngineState& e = Engine();
-  if (pf::SeekFile(e.ArchiveFile, member.DataOffset, pf::kSeekSet) < 0) {
+  if (pf::SeekFile(e.ArchiveFile, static_cast<int64_t>(member.DataOffset), pf::kSeekSet) < 0) {
     SetStatus(GZARC_STATUS_FILE_ERROR);
     return false;
   }
@@ -79,10 +92,16 @@ bool ExtractMember(const MemberInfo& member, const char* outputPath) {
   DecoderState& d = Decoder();
   d.outputFile = handle;
   d.io = FileIo();
-  const MemberCheck check{member.Crc32, member.UnpackedSize};
-  StartMember(member.PackedSize, member.UnpackedSize, &check);
+  // Every member is checked against its own trailer, read from the stream:
+  // the input runs through the last trailer.
+  StartMember(member.PackedSize + kTrailerSize, member.UnpackedSize, nullptr);
   CallSignalProc(static_cast<int32_t>(member.UnpackedSize), 2);
-  DecodeMember();
+  DecodeMembers();
+  // A file that replaces another reaches the disk before the move, so that
+  // a crash leaves the old file or the whole new one, never a part.
+  if (StatusOk() && temp.replacing && pf::FlushFile(handle) != 0) {
+    SetStatus(GZARC_STATUS_WRITE_SHORT);
+  }
   pf::CloseFile(handle);
   d.outputFile = pf::kNoFile;
 
@@ -93,7 +112,8 @@ bool ExtractMember(const MemberInfo& member, const char* outputPath) {
     pf::RemoveFile(temp.path);
     return false;
   }
-  pf::SetFileTimes(outputPath, member.MTime, member.MTime);
+  const int64_t time = OutputFileTime(member);
+  pf::SetFileTimes(outputPath, time, time);
   pf::SetFileAttributesA(outputPath, pf::kAttributeArchive);
   return true;
 }

@@ -111,7 +111,7 @@ struct DecoderState {
   uint8_t* InputBuffer = nullptr;
   int32_t inputPos = 0;
   int32_t inputLen = 0;
-  uint32_t inputRemaining = 0;
+  uint64_t inputRemaining = 0;
   // Bytes delivered past the end of the compressed data (read as all ones)
   // and whether a read failed; a valid stream only peeks at a couple of them.
   uint32_t overrunBytes = 0;
@@ -121,6 +121,9 @@ struct DecoderState {
   uint32_t writtenCount = 0;   // modulo 2^32
   uint64_t writtenTotal = 0;   // the same, not wrapped, for the percentage
   uint32_t progressTotal = 0;  // the member's size modulo 2^32 (ISIZE)
+  // Set from the second member of a file on: its content can exceed the
+  // size the last trailer gives, and the percentage then stays at 100.
+  bool laterMember = false;
   uint32_t crc = 0;
   int outputFile = -1;
   bool verify = false;
@@ -151,11 +154,19 @@ inline uint8_t* CurrentWindow(DecoderState& d) {
 // Prepares the input and output state of one member: packedSize compressed
 // bytes to read, unpackedSize for the percentage, and the trailer figures to
 // verify against when check is given.
-void StartMember(uint32_t packedSize, uint32_t unpackedSize, const MemberCheck* check);
+void StartMember(uint64_t packedSize, uint32_t unpackedSize, const MemberCheck* check);
 
 // Decodes the member; the outcome is the archive status (0, 5, 101, 2926 or
 // 9964). Releases the fixed tables afterwards.
 void DecodeMember();
+
+// Decodes a gzip file's members from the first one's compressed data on,
+// with the input set up by StartMember to run to the end of the file: each
+// member's stream, its own trailer (CRC-32 and length), and then, while the
+// file holds more, the next member's header and stream, into one output.
+// Zero bytes after the last member are padding. The outcome is the archive
+// status: 0, 5, 101, 2926, 9960 (a later member with FTEXT) or 9964.
+void DecodeMembers();
 int InflateStream();
 int InflateBlock(bool* last);
 int InflateStored();

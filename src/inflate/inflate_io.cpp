@@ -7,6 +7,7 @@
 #include "engine/callbacks.h"
 #include "engine/engine_state.h"
 #include "gzip/crc32.h"
+#include "gzip/member_format.h"
 #include "inflate/inflate.h"
 #include "paths/strings.h"
 #include "platform/platform.h"
@@ -52,8 +53,9 @@ DecoderIo FileIo() {
   return DecoderIo{ReadArchive, WriteOutput, nullptr, TruncateOutput};
 }
 
-void StartMember(uint32_t packedSize, uint32_t unpackedSize, const MemberCheck* check) {
+void StartMember(uint64_t packedSize, uint32_t unpackedSize, const MemberCheck* check) {
   DecoderState& d = Decoder();
+  d.laterMember = false;
   d.writtenCount = 0;
   d.writtenTotal = 0;
   d.inputLen = 0;
@@ -80,16 +82,100 @@ bool DataFollowsStream(const DecoderState& d) {
   return d.inputRemaining != 0 || d.inputPos <= d.inputLen || unconsumed >= 8;
 }
 
-}  // namespace
-
-void DecodeMember() {
-  DecoderState& d = Decoder();
-  InflateStream();
+void ReleaseFixedTables(DecoderState& d) {
   FreeDecodeTable(d.fixedDistance);
   FreeDecodeTable(d.fixedLiteral);
   d.fixedDistance = d.fixedLiteral = nullptr;
   d.fixedDistanceBits = d.fixedLiteralBits = 0;
   d.fastTablesFixed = false;
+}
+
+// After a stream's last block, the bytes that follow it: the whole bytes
+// left in the bit accumulator, then the input. -1 at the end of the input
+// or when a read failed (the status then says so).
+int NextByteAfterStream(DecoderState& d) {
+  // Bytes merged in past the end of the input lie above the real ones.
+  if (d.inBitCount >= 8 * (d.overrunBytes + 1)) {
+    const int byte = static_cast<int>(d.inBits & 0xFF);
+    d.inBits >>= 8;
+    d.inBitCount -= 8;
+    return byte;
+  }
+  if (d.overrunBytes > 0) return -1;
+  d.inBits = 0;
+  d.inBitCount = 0;
+  return FillInput();
+}
+
+// The trailer behind a member's stream must hold the CRC-32 and the length
+// (modulo 2^32) of what the member decoded to.
+bool TrailerMatches(DecoderState& d) {
+  d.inBits >>= d.inBitCount & 7;
+  d.inBitCount &= ~7u;
+  uint32_t fields[2] = {};
+  for (int i = 0; i < 8; ++i) {
+    const int byte = NextByteAfterStream(d);
+    if (byte < 0) return false;
+    fields[i / 4] |= static_cast<uint32_t>(byte) << (8 * (i % 4));
+  }
+  return fields[0] == (d.crc ^ 0xFFFFFFFFu) && fields[1] == d.writtenCount;
+}
+
+enum class NextMember { kNone, kFound, kInvalid };
+
+// What follows a member: nothing, zero bytes to the end (padding), or the
+// header of a further member, read by the same rules as the first one's.
+// kInvalid leaves the status to set when the reason is not known yet.
+NextMember FindNextMember(DecoderState& d) {
+  const int first = NextByteAfterStream(d);
+  if (first < 0) return StatusOk() ? NextMember::kNone : NextMember::kInvalid;
+  if (first == 0) {
+    for (;;) {
+      const int byte = NextByteAfterStream(d);
+      if (byte < 0) return StatusOk() ? NextMember::kNone : NextMember::kInvalid;
+      if (byte != 0) return NextMember::kInvalid;
+    }
+  }
+  struct Bytes {
+    DecoderState* d;
+    int pending;
+  } bytes{&d, first};
+  const HeaderSource source{[](void* context) {
+                              auto* b = static_cast<Bytes*>(context);
+                              const int byte =
+                                  b->pending >= 0 ? b->pending : NextByteAfterStream(*b->d);
+                              b->pending = -1;
+                              return byte;
+                            },
+                            &bytes};
+  MemberHeader header;
+  const HeaderResult result = ParseMemberHeader(source, true, false, &header);
+  if (result == HeaderResult::kTextFlag) SetStatus(GZARC_STATUS_TEXT_FLAG);
+  return result == HeaderResult::kOk ? NextMember::kFound : NextMember::kInvalid;
+}
+
+}  // namespace
+
+void DecodeMembers() {
+  DecoderState& d = Decoder();
+  for (;;) {
+    InflateStream();
+    ReleaseFixedTables(d);
+    if (!StatusOk()) return;
+    NextMember next = TrailerMatches(d) ? FindNextMember(d) : NextMember::kInvalid;
+    if (next == NextMember::kInvalid && StatusOk()) SetStatus(GZARC_STATUS_BAD_DATA);
+    if (next != NextMember::kFound) return;
+    // The header has taken every byte the accumulator still held.
+    d.laterMember = true;
+    d.crc = kCrcStart;
+    d.writtenCount = 0;
+  }
+}
+
+void DecodeMember() {
+  DecoderState& d = Decoder();
+  InflateStream();
+  ReleaseFixedTables(d);
   // A stream that decodes cleanly can still be the wrong data: a damaged
   // archive, or one holding more than one member (even members whose
   // trailers agree must not lose all but the first one without a word).
@@ -123,10 +209,16 @@ void ReportFlush(DecoderState& d, const uint8_t* data, uint32_t n, bool written)
   // The trailer knows the size only modulo 2^32: once more has been written,
   // the size is taken as the next one that agrees with it, so the
   // percentage stays within 0..100.
+  // Later members of a file add to what the last trailer counts; past it
+  // the percentage stays at 100.
   int64_t total = d.progressTotal;
-  while (static_cast<uint64_t>(total) < d.writtenTotal) total += int64_t{1} << 32;
+  while (static_cast<uint64_t>(total) < d.writtenTotal && !d.laterMember) {
+    total += int64_t{1} << 32;
+  }
   const int32_t percent =
-      ProgressPercent(static_cast<int64_t>(d.writtenTotal), total, static_cast<int32_t>(n));
+      static_cast<uint64_t>(total) < d.writtenTotal
+          ? 100
+          : ProgressPercent(static_cast<int64_t>(d.writtenTotal), total, static_cast<int32_t>(n));
   if (!CallProgressProc(percent, static_cast<int32_t>(n))) SetStatus(GZARC_STATUS_CANCELLED);
 }
 
@@ -242,7 +334,8 @@ int FillInput() {
   DecoderState& d = Decoder();
   if (d.inputPos <= d.inputLen) return d.InputBuffer[d.inputPos++ - 1];
   if (d.inputRemaining != 0) {
-    const uint32_t want = std::min<uint32_t>(d.inputRemaining, kInputBufferSize);
+    const auto want = static_cast<uint32_t>(
+        std::min<uint64_t>(d.inputRemaining, static_cast<uint32_t>(kInputBufferSize)));
     const int32_t got = d.io.read(d.io.context, d.InputBuffer, want);
     if (got > 0) {
       d.inputLen = got;

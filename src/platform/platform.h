@@ -50,6 +50,9 @@ int64_t FileLength(int fd);
 // Cuts an open file back (or extends it) to length bytes and moves its
 // position there; 0 on success.
 int TruncateFile(int fd, int64_t length);
+// Puts what was written to an open file on stable storage; 0 on success, or
+// when the file system has no such thing to do.
+int FlushFile(int fd);
 int CloseFile(int fd);
 
 // 0 on success.

@@ -167,6 +167,12 @@ int TruncateFile(int fd, int64_t length) {
   return ::lseek(fd, static_cast<off_t>(length), SEEK_SET) == static_cast<off_t>(length) ? 0 : -1;
 }
 
+int FlushFile(int fd) {
+  if (::fsync(fd) == 0) return 0;
+  // Pipes, terminals and some special file systems have nothing to flush.
+  return errno == EINVAL || errno == EROFS ? 0 : -1;
+}
+
 int64_t FileLength(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return -1;

@@ -155,6 +155,12 @@ int TruncateFile(int fd, int64_t length) {
   return ::_lseeki64(fd, length, SEEK_SET) == length ? 0 : -1;
 }
 
+int FlushFile(int fd) {
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  return ::FlushFileBuffers(handle) ? 0 : -1;
+}
+
 int CloseFile(int fd) {
   return fd < 0 ? -1 : ::_close(fd);
 }
