@@ -6,6 +6,7 @@
 #include "gzip/member_format.h"
 #include "paths/file_masks.h"
 #include "paths/strings.h"
+#include "platform/byte_order.h"
 #include "platform/platform.h"
 
 namespace gzarc {
@@ -35,10 +36,6 @@ class OpenArchive {
   bool ok() const { return Engine().ArchiveFile != pf::kNoFile; }
   int fd() const { return Engine().ArchiveFile; }
 };
-
-uint32_t LoadLittle32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 // CRC32 and ISIZE from the last 8 bytes of the file.
 bool ReadTrailer(int fd, int64_t archiveLength, uint32_t* crc, uint32_t* size) {

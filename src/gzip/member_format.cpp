@@ -6,6 +6,7 @@
 #include "engine/engine_state.h"
 #include "gzip/crc32.h"
 #include "paths/file_masks.h"
+#include "platform/byte_order.h"
 #include "platform/platform.h"
 
 namespace gzarc {
@@ -21,10 +22,6 @@ bool Append(char* target, std::size_t& length, std::size_t capacity, const char*
   length += n;
   target[length] = '\0';
   return true;
-}
-
-uint32_t LoadLittle32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
 bool RefillHeaderBuffer(HeaderReader& reader) {
