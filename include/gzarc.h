@@ -35,13 +35,15 @@
 #endif
 
 /* Exports that ignore their arguments may be called with any number of
- * them; cdecl makes that safe. C++ spells "any arguments" with an ellipsis,
- * C with an empty list. */
+ * them; cdecl makes that safe. C++ declares them with an ellipsis. C
+ * declares them with (void), which means the same in every C standard (an
+ * empty list means "no arguments" from C23 on and "unspecified" before): a C
+ * host that passes arguments anyway does so through its own pointer type. */
 #ifdef __cplusplus
 #define GZARC_ANY_ARGS ...
 extern "C" {
 #else
-#define GZARC_ANY_ARGS
+#define GZARC_ANY_ARGS void
 #endif
 
 /* Archive status codes. */
