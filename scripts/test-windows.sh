@@ -52,7 +52,7 @@ for bits in 32 64; do
   dir=build-win$bits
   log "building $dir"
   if ! cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/$t.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DGZARC_BUILD_TOOLS=OFF >"$dir.configure.log" 2>&1; then
+    -DGZARC_BUILD_TOOLS=OFF -DGZARC_WERROR=ON >"$dir.configure.log" 2>&1; then
     cat "$dir.configure.log"
     fail "configuring $dir"
     continue
