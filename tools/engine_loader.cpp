@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 namespace gzarc_cli {
@@ -75,7 +76,17 @@ Engine::~Engine() {
 std::string ChooseEnginePath(const std::string& fromOption) {
   if (!fromOption.empty()) return fromOption;
   if (const char* env = std::getenv("GZARC_ENGINE"); env != nullptr && *env != '\0') return env;
-  return ExecutableDirectory() + "/libgzarc.so";
+  const std::string here = ExecutableDirectory();
+  const std::string beside = here + "/libgzarc.so";
+  const std::string installed =
+      std::filesystem::path(here + "/" GZARC_LIBDIR_FROM_BINDIR "/" GZARC_ENGINE_SONAME)
+          .lexically_normal()
+          .string();
+  for (const std::string& candidate : {beside, installed}) {
+    if (::access(candidate.c_str(), F_OK) == 0) return candidate;
+  }
+  throw EngineLoadError("cannot find the engine: neither " + beside + " nor " + installed +
+                        " exists (--engine PATH or GZARC_ENGINE names another)");
 }
 
 MaskList::MaskList(const EngineApi& api) : api_(api) {

@@ -61,7 +61,9 @@ class Engine {
 };
 
 // The engine to load: --engine, else $GZARC_ENGINE, else libgzarc.so beside
-// the running executable.
+// the running executable (a build folder), else libgzarc.so.0 in the library
+// folder of the prefix it is installed in (bin/../lib). Throws
+// EngineLoadError when neither exists.
 std::string ChooseEnginePath(const std::string& fromOption);
 
 // A host's file-mask list: owns the engine-allocated entries.
