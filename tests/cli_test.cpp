@@ -73,7 +73,7 @@ void ApplyEnv(const std::map<std::string, std::string>& env) {
 class Child {
  public:
   Child(const std::vector<std::string>& args, const std::string& cwd,
-        const std::map<std::string, std::string>& env = {}) {
+        const std::map<std::string, std::string>& env = {}, const std::string& program = kGzarc) {
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) return;
     std::vector<std::string> storage;
@@ -88,7 +88,7 @@ class Child {
       ::close(out[0]), ::close(err[0]);
       if (::chdir(cwd.c_str()) != 0) ::_exit(127);
       ApplyEnv(env);
-      ::execv(kGzarc.c_str(), argv.data());
+      ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
     ::close(out[1]), ::close(err[1]);
@@ -137,8 +137,9 @@ class Child {
 };
 
 Outcome RunIn(const std::string& cwd, const std::vector<std::string>& args,
-              const std::map<std::string, std::string>& env = {}) {
-  Child child(args, cwd, env);
+              const std::map<std::string, std::string>& env = {},
+              const std::string& program = kGzarc) {
+  Child child(args, cwd, env, program);
   return child.Wait();
 }
 
@@ -333,6 +334,8 @@ TEST_F(Cli, VersionHelpAndUsageErrors) {
       {{"extract", "a.gz", "-C"}, "-C needs a value"},
       {{"list", "--bogus", "a.gz"}, "unknown option '--bogus'"},
       {{"demo", "extra"}, "demo takes no arguments"},
+      {{"create", "-m", "*.txt", "a.gz", "f"}, "'create' does not take --mask"},
+      {{"list", "a.gz", "--mask"}, "--mask needs a value"},
   };
   for (const auto& [args, message] : bad) {
     o = Run(args);
@@ -350,6 +353,16 @@ TEST_F(Cli, EngineChosenByOptionOrEnvironment) {
   o = Run({"list", "a.gz"}, {{"GZARC_ENGINE", Path("nowhere.so")}});
   EXPECT_EQ(o.code, 8);
   EXPECT_NE(o.err.find("nowhere.so"), std::string::npos) << o.err;
+
+  // Alone in a folder, the host says where it looked.
+  fs::create_directory(Path("bin"));
+  fs::copy_file(kGzarc, Path("bin/gzarc"));
+  const Outcome alone = RunIn(dir_.path(), {"list", "a.gz"}, {}, Path("bin/gzarc"));
+  EXPECT_EQ(alone.code, 8);
+  EXPECT_NE(alone.err.find("cannot find the engine: neither " + Path("bin/libgzarc.so") + " nor " +
+                           Path("lib/libgzarc.so.0") + " exists"),
+            std::string::npos)
+      << alone.err;
 
   // A library that is not the engine lacks its exports.
   o = Run({"--engine", "libc.so.6", "list", "a.gz"});
@@ -408,8 +421,8 @@ TEST_F(Cli, ListTableAndJson) {
   EXPECT_EQ(gzarc::test::Run(check), 0) << o.out;
 
   // Masks select; a mask that does not match is an error of its own.
-  EXPECT_EQ(Run({"list", "notes.gz", "*.txt"}).code, 0);
-  o = Run({"list", "notes.gz", "*.doc"});
+  EXPECT_EQ(Run({"list", "notes.gz", "-m", "*.txt"}).code, 0);
+  o = Run({"list", "-m*.doc", "notes.gz"});
   EXPECT_EQ(o.code, 5);
   EXPECT_NE(o.err.find("gzarc: notes.gz: no member matches '*.doc'"), std::string::npos) << o.err;
 }
@@ -436,6 +449,68 @@ TEST_F(Cli, ListStatusMessages) {
     EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
   }
   EXPECT_NE(Run({"list", "folder.gz"}).code, 0);
+}
+
+// Several archives are handled in turn: a failure is reported and the rest
+// still handled, the exit code is the worst outcome's, masks select.
+TEST_F(Cli, SeveralArchivesInTurn) {
+  REQUIRE_ENGINE(lists);
+  REQUIRE_ENGINE(extracts);
+  REQUIRE_ENGINE(deletes);
+  WriteFile(Path("a.gz"), StoredGzip("a.txt", SampleText(1000), 0));
+  WriteFile(Path("b.gz"), StoredGzip("b.dat", SampleText(3000), 0));
+  WriteFile(Path("bad.gz"), std::string("not gzip at all"));
+  const std::vector<std::string> three = {"a.gz", "bad.gz", "b.gz"};
+  const auto with = [&](std::vector<std::string> args) {
+    args.insert(args.end(), three.begin(), three.end());
+    return args;
+  };
+
+  Outcome o = Run(with({"list"}));
+  EXPECT_EQ(o.code, 3);
+  EXPECT_EQ(o.err, "gzarc: bad.gz: not a gzip archive\n");
+  EXPECT_NE(o.out.find("a.gz    a.txt\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("b.gz    b.dat\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("\n         4,000 "), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("2 archives (totals)\n"), std::string::npos) << o.out;
+
+  o = Run(with({"list", "--json"}));
+  EXPECT_EQ(o.code, 3);
+  WriteFile(Path("list.json"), o.out);
+  const std::string check =
+      "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); a=d[\"archives\"]; "
+      "assert [x[\"archive\"] for x in a]==[\"a.gz\",\"bad.gz\",\"b.gz\"], a; "
+      "assert a[1]==dict(archive=\"bad.gz\", error=\"not a gzip archive\", exit_code=3), a[1]; "
+      "assert a[2][\"members\"][0][\"name\"]==\"b.dat\", a[2]; t=d[\"totals\"]; "
+      "assert (t[\"archives\"], t[\"failed\"], t[\"size\"])==(2, 1, 4000), t' " +
+      Path("list.json");
+  EXPECT_EQ(gzarc::test::Run(check), 0) << o.out;
+
+  // Masks select among the archives; no match anywhere is the failure.
+  o = Run({"list", "-m", "*.txt", "-m", "x.*", "a.gz", "b.gz"});
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out.find("b.dat"), std::string::npos) << o.out;
+  o = Run({"extract", "-m", "*.doc", "a.gz", "b.gz"});
+  EXPECT_EQ(o.code, 5);
+  EXPECT_EQ(o.err, "gzarc: no member matches '*.doc' in 2 archives\n");
+  o = Run({"list", "a.gz", "*.txt"});
+  EXPECT_NE(o.err.find("*.txt: cannot open (No such file or directory); masks are given with -m"),
+            std::string::npos)
+      << o.err;
+
+  o = Run(with({"extract", "-C", "out"}));
+  EXPECT_EQ(o.code, 3);
+  EXPECT_TRUE(FileExists(Path("out/a.txt")) && FileExists(Path("out/b.dat")));
+  // Both files kept (6) and one archive not gzip (3): the worse is 3.
+  o = Run(with({"extract", "-C", "out"}));
+  EXPECT_EQ(o.code, 3);
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 3) << o.err;
+  EXPECT_EQ(Run({"extract", "-C", "out", "a.gz", "b.gz"}).code, 6);
+
+  o = Run(with({"-q", "delete"}));
+  EXPECT_EQ(o.code, 3);
+  EXPECT_FALSE(FileExists(Path("a.gz")) || FileExists(Path("b.gz")));
+  EXPECT_TRUE(FileExists(Path("bad.gz")));
 }
 
 // ---- create ----------------------------------------------------------------
@@ -558,7 +633,7 @@ TEST_F(Cli, ExtractIntoFolderAndOverwriteFlags) {
   EXPECT_EQ(ReadText(Path("notes.txt")), text);
 
   // A mask that matches nothing writes nothing.
-  o = Run({"extract", "n.gz", "*.bin", "-C", "none"});
+  o = Run({"extract", "n.gz", "--mask", "*.bin", "-C", "none"});
   EXPECT_EQ(o.code, 5);
   EXPECT_FALSE(FileExists(Path("none/notes.txt")));
 }
@@ -640,10 +715,10 @@ TEST_F(Cli, CreateForceAsksOnTerminal) {
 TEST_F(Cli, DeleteRemovesTheArchiveOnlyOnAMatch) {
   REQUIRE_ENGINE(deletes);
   WriteFile(Path("d.gz"), StoredGzip("d.txt", "delete me", 0));
-  Outcome o = Run({"delete", "d.gz", "*.bin"});
+  Outcome o = Run({"delete", "d.gz", "-m", "*.bin"});
   EXPECT_EQ(o.code, 5);
   EXPECT_TRUE(FileExists(Path("d.gz")));
-  o = Run({"delete", "d.gz", "d.*"});
+  o = Run({"delete", "--mask=d.*", "d.gz"});
   EXPECT_EQ(o.code, 0) << o.err;
   EXPECT_NE(o.out.find("deleted d.txt"), std::string::npos) << o.out;
   EXPECT_FALSE(FileExists(Path("d.gz")));

@@ -21,12 +21,6 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::string JoinMasks(const std::vector<std::string>& masks) {
-  std::string text;
-  for (const auto& mask : masks) text += (text.empty() ? "'" : ", '") + mask + "'";
-  return text;
-}
-
 void AppendMasks(const EngineApi& api, MaskList& list, const std::vector<std::string>& masks,
                  const std::string& display) {
   for (const auto& mask : masks) {
@@ -113,18 +107,6 @@ class CallbackScope {
   const EngineApi& api_;
 };
 
-// Ends the work on the current archive whichever way the operation leaves.
-class ArchiveScope {
- public:
-  explicit ArchiveScope(const EngineApi& api) : api_(api) {}
-  ~ArchiveScope() { api_.DoneArcFile(nullptr); }
-  ArchiveScope(const ArchiveScope&) = delete;
-  ArchiveScope& operator=(const ArchiveScope&) = delete;
-
- private:
-  const EngineApi& api_;
-};
-
 void OpenArchive(const EngineApi& api, const std::string& archive, const std::string& display) {
   const std::string engineArchive = ToEngineForm(archive);
   CheckLength(engineArchive, kMaxArchivePath, "the archive path");
@@ -132,8 +114,12 @@ void OpenArchive(const EngineApi& api, const std::string& archive, const std::st
   const uint16_t status = api.Status();
   if (status == GZARC_STATUS_FILE_ERROR) {
     const std::string why = FileProblem(archive, false);
+    // A missing archive named like "*.txt" is most likely a mask given without -m.
+    const bool looksLikeMask =
+        display.find_first_of("*?") != std::string::npos && !FileExists(archive);
     throw CliError(ExitCode::kFileError,
-                   display + ": cannot open" + (why.empty() ? "" : " (" + why + ")"));
+                   display + ": cannot open" + (why.empty() ? "" : " (" + why + ")") +
+                       (looksLikeMask ? "; masks are given with -m MASK" : ""));
   }
   if (status != GZARC_STATUS_OK) throw StatusError(status, display);
 }
@@ -146,6 +132,12 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+std::string JoinMasks(const std::vector<std::string>& masks) {
+  std::string text;
+  for (const auto& mask : masks) text += (text.empty() ? "'" : ", '") + mask + "'";
+  return text;
+}
 
 std::string FileProblem(const std::string& path, bool forWriting) {
   struct stat st {};

@@ -80,6 +80,22 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
 Listing DeleteFromArchive(const EngineApi& api, const std::string& archive,
                           const std::string& display, const std::vector<std::string>& masks);
 
+// Ends the work on the current archive (DoneArcFile) whichever way the
+// operation leaves.
+class ArchiveScope {
+ public:
+  explicit ArchiveScope(const EngineApi& api) : api_(api) {}
+  ~ArchiveScope() { api_.DoneArcFile(nullptr); }
+  ArchiveScope(const ArchiveScope&) = delete;
+  ArchiveScope& operator=(const ArchiveScope&) = delete;
+
+ private:
+  const EngineApi& api_;
+};
+
+// The masks for messages: "'*.txt', 'a?.doc'".
+std::string JoinMasks(const std::vector<std::string>& masks);
+
 // The reason a file cannot be used, from the system ("No such file or
 // directory"), or "" when it looks fine.
 std::string FileProblem(const std::string& path, bool forWriting);

@@ -1,7 +1,9 @@
 #include "commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "format.h"
 #include "host_paths.h"
@@ -9,8 +11,20 @@
 namespace gzarc_cli {
 namespace {
 
-std::vector<std::string> Masks(const Options& options) {
-  return {options.operands.begin() + 1, options.operands.end()};
+// The archive opened, listed and closed again.
+Listing ListOne(const EngineApi& api, const std::string& display,
+                const std::vector<std::string>& masks) {
+  ArchiveScope archiveScope(api);
+  return ListArchive(api, AbsolutePath(display), display, masks);
+}
+
+constexpr const char* kRowFormat = "%14s %14s %5lld%%  %-10s %-8s  %-9s ";
+
+void PrintRow(const Member& m, const std::string& host) {
+  const DateTime t = FromDosDateTime(m.dosDateTime);
+  std::printf(kRowFormat, GroupedBytes(m.unpackedSize).c_str(), GroupedBytes(m.packedSize).c_str(),
+              static_cast<long long>(RatioPercent(m.packedSize, m.unpackedSize)),
+              DateText(t).c_str(), TimeText(t).c_str(), host.c_str());
 }
 
 void PrintTable(const std::string& display, const Listing& listing) {
@@ -19,24 +33,24 @@ void PrintTable(const std::string& display, const Listing& listing) {
   std::printf("%14s %14s %6s  %-10s %-8s  %-9s %s\n", "Size", "Packed", "Ratio", "Date", "Time",
               "Host", "Name");
   for (const auto& m : listing.members) {
-    const DateTime t = FromDosDateTime(m.dosDateTime);
-    std::printf("%14s %14s %5lld%%  %-10s %-8s  %-9s %s\n", GroupedBytes(m.unpackedSize).c_str(),
-                GroupedBytes(m.packedSize).c_str(),
-                static_cast<long long>(RatioPercent(m.packedSize, m.unpackedSize)),
-                DateText(t).c_str(), TimeText(t).c_str(), host.c_str(), m.name.c_str());
+    PrintRow(m, host);
+    std::printf("%s\n", m.name.c_str());
   }
 }
 
-void PrintJson(const std::string& display, const Listing& listing) {
+// One archive as a JSON object, its lines indented by indent spaces.
+std::string JsonListing(const std::string& display, const Listing& listing,
+                        const std::string& indent = "") {
   const ArcExtraInfo& info = listing.info;
-  std::string out = "{\n  \"archive\": " + JsonString(display) +
-                    ",\n  \"host_system\": " + JsonString(HostSystemName(info.hostSystemCode)) +
-                    ",\n  \"host_system_code\": " + std::to_string(info.hostSystemCode) +
-                    ",\n  \"members\": [";
+  const std::string nl = "\n" + indent;
+  std::string out = "{" + nl + "  \"archive\": " + JsonString(display) + "," + nl +
+                    "  \"host_system\": " + JsonString(HostSystemName(info.hostSystemCode)) + "," +
+                    nl + "  \"host_system_code\": " + std::to_string(info.hostSystemCode) + "," +
+                    nl + "  \"members\": [";
   for (std::size_t i = 0; i < listing.members.size(); ++i) {
     const Member& m = listing.members[i];
     const DateTime t = FromDosDateTime(m.dosDateTime);
-    out += (i == 0 ? "\n" : ",\n");
+    out += (i == 0 ? "" : ",") + nl;
     out += "    {\"name\": " + JsonString(m.name) +
            ", \"size\": " + std::to_string(m.unpackedSize) +
            ", \"packed_size\": " + std::to_string(m.packedSize) +
@@ -45,11 +59,121 @@ void PrintJson(const std::string& display, const Listing& listing) {
            ", \"time\": " + (t.valid ? JsonString(TimeText(t)) : "null") +
            ", \"attributes\": " + std::to_string(m.attributes) + "}";
   }
-  out += listing.members.empty() ? "]" : "\n  ]";
-  out += ",\n  \"total_size\": " + std::to_string(info.totalUnpackedSize) +
-         ",\n  \"total_packed_size\": " + std::to_string(info.totalPackedSize) +
-         ",\n  \"ratio\": " + std::to_string(info.ratio) + "\n}\n";
-  std::fputs(out.c_str(), stdout);
+  out += listing.members.empty() ? "]" : nl + "  ]";
+  out += "," + nl + "  \"total_size\": " + std::to_string(info.totalUnpackedSize) + "," + nl +
+         "  \"total_packed_size\": " + std::to_string(info.totalPackedSize) + "," + nl +
+         "  \"ratio\": " + std::to_string(info.ratio) + nl + "}";
+  return out;
+}
+
+// Handles each archive in turn with handle(display), which throws CliError
+// on a failure. A failure is reported (and passed to failed) and the next
+// archive still handled; a cancel ends the run at once. With several
+// archives the masks select: an archive whose member matches none is passed
+// over, and only when no archive matched is that an error. Returns the worst
+// outcome.
+using ArchiveFailure =
+    std::function<void(const std::string& display, const std::string& message, ExitCode code)>;
+ExitCode ForEachArchive(const Options& options,
+                        const std::function<ExitCode(const std::string&)>& handle,
+                        const ArchiveFailure& failed = nullptr) {
+  const std::vector<std::string>& archives = options.operands;
+  const bool select = archives.size() > 1 && !options.masks.empty();
+  ExitCode worst = ExitCode::kOk;
+  std::size_t matched = 0, unmatched = 0;
+  const auto report = [&](const std::string& display, const std::string& message, ExitCode code) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "gzarc: %s\n", message.c_str());
+    if (failed) failed(display, message, code);
+    worst = Worse(worst, code);
+  };
+  for (const std::string& display : archives) {
+    // A Ctrl-C between two archives ends the run there.
+    if (Interrupted()) throw CliError(ExitCode::kCancelled, "cancelled before " + display);
+    try {
+      worst = Worse(worst, handle(display));
+      ++matched;
+    } catch (const CliError& e) {
+      if (e.code() == ExitCode::kCancelled) throw;
+      if (select && e.code() == ExitCode::kNoMatch) {
+        ++unmatched;
+      } else {
+        report(display, e.what(), e.code());
+      }
+    } catch (const EngineLoadError&) {
+      throw;
+    } catch (const std::exception& e) {
+      report(display, display + ": " + e.what(), ExitCode::kFileError);
+    }
+  }
+  if (matched == 0 && unmatched > 0) {
+    report("",
+           "no member matches " + JoinMasks(options.masks) + " in " + std::to_string(unmatched) +
+               " archives",
+           ExitCode::kNoMatch);
+  }
+  return worst;
+}
+
+// list with several archives: one table with a column for the archive and a
+// totals line, or one JSON object holding every archive and the totals.
+ExitCode ListSeveral(const EngineApi& api, const Options& options) {
+  std::size_t width = 7;  // "Archive"
+  for (const auto& display : options.operands) width = std::max(width, display.size());
+  const int archiveWidth = static_cast<int>(width);
+  int64_t unpacked = 0, packed = 0;
+  std::size_t listed = 0, failures = 0;
+  std::vector<std::string> entries;  // JSON objects
+  const auto listOne = [&](const std::string& display) {
+    const Listing listing = ListOne(api, display, options.masks);
+    if (options.json) {
+      entries.push_back(JsonListing(display, listing, "    "));
+    } else {
+      if (listed == 0) {
+        std::printf("%14s %14s %6s  %-10s %-8s  %-9s %-*s %s\n", "Size", "Packed", "Ratio", "Date",
+                    "Time", "Host", archiveWidth, "Archive", "Name");
+      }
+      const std::string host = HostSystemName(listing.info.hostSystemCode);
+      for (const auto& m : listing.members) {
+        PrintRow(m, host);
+        std::printf("%-*s %s\n", archiveWidth, display.c_str(), m.name.c_str());
+      }
+    }
+    for (const auto& m : listing.members) {
+      unpacked += m.unpackedSize;
+      packed += m.packedSize;
+    }
+    ++listed;
+    return ExitCode::kOk;
+  };
+  const auto failed = [&](const std::string& display, const std::string& message, ExitCode code) {
+    ++failures;
+    if (!options.json || display.empty()) return;
+    const std::string prefix = display + ": ";
+    const std::string why = message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+    entries.push_back("{\"archive\": " + JsonString(display) + ", \"error\": " + JsonString(why) +
+                      ", \"exit_code\": " + std::to_string(static_cast<int>(code)) + "}");
+  };
+  const ExitCode code = ForEachArchive(options, listOne, failed);
+
+  const long long ratio = static_cast<long long>(RatioPercent(packed, unpacked));
+  const std::string count = std::to_string(listed) + (listed == 1 ? " archive" : " archives");
+  if (options.json) {
+    std::string out = "{\n  \"archives\": [";
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      out += (i == 0 ? "\n    " : ",\n    ") + entries[i];
+    out += entries.empty() ? "]" : "\n  ]";
+    out += ",\n  \"totals\": {\"archives\": " + std::to_string(listed) +
+           ", \"failed\": " + std::to_string(failures) + ", \"size\": " + std::to_string(unpacked) +
+           ", \"packed_size\": " + std::to_string(packed) +
+           ", \"ratio\": " + std::to_string(ratio) + "}\n}\n";
+    std::fputs(out.c_str(), stdout);
+  } else if (listed > 0) {
+    std::printf(kRowFormat, GroupedBytes(unpacked).c_str(), GroupedBytes(packed).c_str(), ratio, "",
+                "", "");
+    std::printf("%s (totals)\n", count.c_str());
+  }
+  return code;
 }
 
 std::string Seconds(double seconds) {
@@ -75,39 +199,44 @@ void ConfigureSession(HostSession& session, const Options& options) {
 }
 
 ExitCode RunList(const EngineApi& api, const Options& options) {
-  const std::string& display = options.operands.front();
-  const Listing listing = ListArchive(api, AbsolutePath(display), display, Masks(options));
-  api.DoneArcFile(nullptr);
-  if (options.json) {
-    PrintJson(display, listing);
-  } else {
-    PrintTable(display, listing);
-  }
-  return ExitCode::kOk;
+  if (options.operands.size() > 1) return ListSeveral(api, options);
+  return ForEachArchive(options, [&](const std::string& display) {
+    const Listing listing = ListOne(api, display, options.masks);
+    if (options.json) {
+      std::printf("%s\n", JsonListing(display, listing).c_str());
+    } else {
+      PrintTable(display, listing);
+    }
+    return ExitCode::kOk;
+  });
 }
 
 ExitCode RunExtract(const EngineApi& api, const Options& options) {
-  const std::string& display = options.operands.front();
   const std::string folder = AbsolutePath(options.directory.empty() ? "." : options.directory);
+  // One session for all archives: "all" and "none" at the prompt hold for the rest.
   HostSession session(ShowProgress(options));
   ConfigureSession(session, options);
-  const ExtractResult result =
-      ExtractArchive(api, session, AbsolutePath(display), display, folder, Masks(options));
-
-  for (const auto& path : session.refused) {
-    std::fprintf(stderr,
-                 "gzarc: %s: already exists; not replaced (use --overwrite or --skip-existing)\n",
-                 path.c_str());
-  }
-  if (!options.quiet) {
-    for (const auto& path : session.skipped)
-      std::printf("skipped %s (kept the existing file)\n", path.c_str());
-    for (const auto& path : result.written) {
-      std::printf("extracted %s (%s in %s, %s)\n", path.c_str(), HumanSize(result.bytes).c_str(),
-                  Seconds(result.seconds).c_str(), Speed(result.bytes, result.seconds).c_str());
+  return ForEachArchive(options, [&](const std::string& display) {
+    session.skipped.clear();
+    session.refused.clear();
+    const ExtractResult result =
+        ExtractArchive(api, session, AbsolutePath(display), display, folder, options.masks);
+    for (const auto& path : session.refused) {
+      std::fprintf(stderr,
+                   "gzarc: %s: already exists; not replaced (use --overwrite or --skip-existing)\n",
+                   path.c_str());
     }
-  }
-  return session.refused.empty() ? ExitCode::kOk : ExitCode::kExists;
+    if (!options.quiet) {
+      for (const auto& path : session.skipped)
+        std::printf("skipped %s (kept the existing file)\n", path.c_str());
+      for (const auto& path : result.written) {
+        std::printf("extracted %s (%s in %s, %s)\n", path.c_str(), HumanSize(result.bytes).c_str(),
+                    Seconds(result.seconds).c_str(), Speed(result.bytes, result.seconds).c_str());
+      }
+      std::fflush(stdout);
+    }
+    return session.refused.empty() ? ExitCode::kOk : ExitCode::kExists;
+  });
 }
 
 ExitCode RunCreate(const EngineApi& api, const Options& options) {
@@ -178,13 +307,14 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
 }
 
 ExitCode RunDelete(const EngineApi& api, const Options& options) {
-  const std::string& display = options.operands.front();
-  const Listing listing = DeleteFromArchive(api, AbsolutePath(display), display, Masks(options));
-  if (!options.quiet) {
-    for (const auto& m : listing.members) std::printf("deleted %s\n", m.name.c_str());
-    std::printf("removed %s (a gzip archive holds one member)\n", display.c_str());
-  }
-  return ExitCode::kOk;
+  return ForEachArchive(options, [&](const std::string& display) {
+    const Listing listing = DeleteFromArchive(api, AbsolutePath(display), display, options.masks);
+    if (!options.quiet) {
+      for (const auto& m : listing.members) std::printf("deleted %s\n", m.name.c_str());
+      std::printf("removed %s (a gzip archive holds one member)\n", display.c_str());
+    }
+    return ExitCode::kOk;
+  });
 }
 
 }  // namespace gzarc_cli

@@ -13,7 +13,8 @@ namespace gzarc_cli {
 
 struct Options {
   std::string command;
-  std::vector<std::string> operands;  // archive, then files or masks
+  std::vector<std::string> operands;  // the archives; for create, the archive and the file
+  std::vector<std::string> masks;     // -m, --mask
   std::string directory;              // -C
   std::string enginePath;             // --engine
   bool quiet = false;

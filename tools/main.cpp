@@ -17,14 +17,18 @@ constexpr const char* kUsage =
     "usage: gzarc [-q] [--engine PATH] COMMAND [ARGS...]\n"
     "\n"
     "Commands:\n"
-    "  list ARCHIVE [MASK...] [--json]         show the archive's member\n"
-    "  extract ARCHIVE [MASK...] [-C DIR]      extract into DIR (default: the current folder)\n"
+    "  list ARCHIVE... [-m MASK]... [--json]    show each archive's member\n"
+    "  extract ARCHIVE... [-m MASK]... [-C DIR] extract into DIR (default: the current folder)\n"
     "          [--overwrite | --skip-existing]\n"
-    "  create ARCHIVE FILE [-C DIR] [--force]  compress one file into a new archive\n"
-    "  delete ARCHIVE [MASK...]                delete the member, which removes the archive\n"
-    "  demo [--keep]                           a round trip on generated text\n"
+    "  create ARCHIVE FILE [-C DIR] [--force]   compress one file into a new archive\n"
+    "  delete ARCHIVE... [-m MASK]...           delete the member, which removes the archive\n"
+    "  demo [--keep]                            a round trip on generated text\n"
+    "\n"
+    "Every ARCHIVE is handled in turn (gzarc extract *.gz); a failure is reported\n"
+    "and the next archive still handled. -m MASK selects members by name.\n"
     "\n"
     "Options:\n"
+    "  -m, --mask MASK  select members by name (* and ?, any case); repeatable\n"
     "  -q, --quiet      no progress bar and no summaries, only errors\n"
     "  --engine PATH    the engine library to load (also $GZARC_ENGINE); default:\n"
     "                   libgzarc.so beside this program, else libgzarc.so.0 in\n"
@@ -34,24 +38,35 @@ constexpr const char* kUsage =
     "\n"
     "Exit codes: 0 done, 1 file error, 2 usage, 3 not gzip or not supported,\n"
     "4 corrupt data, 5 no member matches, 6 a file exists and was not replaced,\n"
-    "7 refused by the engine, 8 engine not loadable, 130 cancelled.\n";
+    "7 refused by the engine, 8 engine not loadable, 130 cancelled. With several\n"
+    "archives, the worst outcome's: 130, 1, 4, 3, 2, 7, 6, 5, from the worst.\n";
+
+// The part of each archive command's help about several archives and masks.
+#define GZARC_SEVERAL_HELP                                                    \
+  "Each ARCHIVE is handled in turn; a failure is reported and the next one\n" \
+  "still handled, and the exit code is that of the worst outcome.\n"          \
+  "\n"                                                                        \
+  "  -m, --mask MASK   only a member whose name matches MASK (* and ?, any\n" \
+  "                    case); repeatable. With several archives, one whose\n" \
+  "                    member matches no mask is passed over.\n"
 
 const std::map<std::string, std::string> kCommandHelp = {
     {"list",
-     "usage: gzarc list ARCHIVE [MASK...] [--json]\n"
+     "usage: gzarc list ARCHIVE... [-m MASK]... [--json]\n"
      "\n"
-     "Shows the archive's member: unpacked and packed size, ratio, date and\n"
-     "time, the system that made it, and its name. Masks (wildcards * and ?)\n"
-     "select by name; without masks the member is shown.\n"
-     "\n"
-     "  --json   one JSON object: archive, host_system, members[], totals\n"},
+     "Shows each archive's member: unpacked and packed size, ratio, date and\n"
+     "time, the system that made it, and its name. With several archives, one\n"
+     "table with a column for the archive, ending with a totals line.\n"
+     "\n" GZARC_SEVERAL_HELP
+     "  --json            one JSON object: archive, host_system, members[] and\n"
+     "                    totals; with several archives archives[] (each such an\n"
+     "                    object, or archive, error and exit_code) and totals\n"},
     {"extract",
-     "usage: gzarc extract ARCHIVE [MASK...] [-C DIR] [--overwrite | --skip-existing]\n"
+     "usage: gzarc extract ARCHIVE... [-m MASK]... [-C DIR] [--overwrite | --skip-existing]\n"
      "\n"
-     "Writes the member into DIR (default: the current folder; created when\n"
-     "missing) under the last component of its stored name.\n"
-     "\n"
-     "  -C DIR            extract into DIR\n"
+     "Writes each archive's member into DIR (default: the current folder;\n"
+     "created when missing) under the last component of its stored name.\n"
+     "\n" GZARC_SEVERAL_HELP "  -C DIR            extract into DIR\n"
      "  --overwrite       replace an existing file without asking\n"
      "  --skip-existing   keep an existing file\n"
      "\n"
@@ -69,10 +84,12 @@ const std::map<std::string, std::string> kCommandHelp = {
      "  -C DIR    take FILE from DIR\n"
      "  --force   remove an existing ARCHIVE first (asks on a terminal)\n"},
     {"delete",
-     "usage: gzarc delete ARCHIVE [MASK...]\n"
+     "usage: gzarc delete ARCHIVE... [-m MASK]...\n"
      "\n"
-     "Deletes the member when it matches the masks (or always, without\n"
-     "masks). A gzip archive holds one member, so the archive file goes.\n"},
+     "Deletes each archive's member when it matches the masks (or always,\n"
+     "without masks). A gzip archive holds one member, so the archive file\n"
+     "goes.\n"
+     "\n" GZARC_SEVERAL_HELP},
     {"demo",
      "usage: gzarc demo [--keep]\n"
      "\n"
@@ -83,10 +100,12 @@ const std::map<std::string, std::string> kCommandHelp = {
      "  --keep   leave the folder and its files in place\n"},
 };
 
+#undef GZARC_SEVERAL_HELP
+
 // Options each command accepts besides -q, --engine and --help.
 const std::map<std::string, std::set<std::string>> kCommandOptions = {
-    {"list", {"--json"}},          {"extract", {"-C", "--overwrite", "--skip-existing"}},
-    {"create", {"-C", "--force"}}, {"delete", {}},
+    {"list", {"--mask", "--json"}}, {"extract", {"--mask", "-C", "--overwrite", "--skip-existing"}},
+    {"create", {"-C", "--force"}},  {"delete", {"--mask"}},
     {"demo", {"--keep"}},
 };
 
@@ -135,6 +154,15 @@ Parsed ParseArguments(int argc, char** argv) {
     } else if (arg.rfind("-C", 0) == 0) {
       o.directory = arg.substr(2);
       parsed.seen.insert("-C");
+    } else if (arg == "-m" || arg == "--mask") {
+      o.masks.push_back(value(i, arg));
+      parsed.seen.insert("--mask");
+    } else if (arg.rfind("--mask=", 0) == 0) {
+      o.masks.push_back(arg.substr(7));
+      parsed.seen.insert("--mask");
+    } else if (arg.rfind("-m", 0) == 0) {
+      o.masks.push_back(arg.substr(2));
+      parsed.seen.insert("--mask");
     } else if (arg == "--json") {
       o.json = true;
       parsed.seen.insert(arg);
@@ -176,6 +204,9 @@ void CheckCommandLine(const Parsed& parsed) {
   if (o.command != "demo" && count < 1) UsageError(o.command + " needs an ARCHIVE");
   for (const auto& operand : o.operands) {
     if (operand.empty()) UsageError("an empty name");
+  }
+  for (const auto& mask : o.masks) {
+    if (mask.empty()) UsageError("an empty mask");
   }
 }
 

@@ -4,6 +4,40 @@
 
 namespace gzarc_cli {
 
+namespace {
+
+int Severity(ExitCode code) {
+  switch (code) {
+    case ExitCode::kOk:
+      return 0;
+    case ExitCode::kNoMatch:
+      return 1;
+    case ExitCode::kExists:
+      return 2;
+    case ExitCode::kRefused:
+      return 3;
+    case ExitCode::kUsage:
+      return 4;
+    case ExitCode::kNotGzip:
+      return 5;
+    case ExitCode::kCorrupt:
+      return 6;
+    case ExitCode::kFileError:
+      return 7;
+    case ExitCode::kNoEngine:
+      return 8;
+    case ExitCode::kCancelled:
+      return 9;
+  }
+  return 7;
+}
+
+}  // namespace
+
+ExitCode Worse(ExitCode a, ExitCode b) {
+  return Severity(b) > Severity(a) ? b : a;
+}
+
 std::string StatusText(uint16_t status) {
   switch (status) {
     case GZARC_STATUS_OK:

@@ -31,6 +31,12 @@ class CliError : public std::runtime_error {
   ExitCode code_;
 };
 
+// The worse of two outcomes, for the exit code of a run over several
+// archives. From the worst: cancelled, a file error, corrupt data, not gzip,
+// usage, refused, a file kept, no match, done. The engine's absence (8)
+// ends a run before any archive.
+ExitCode Worse(ExitCode a, ExitCode b);
+
 // What an archive status means, in a few words ("not a gzip archive").
 std::string StatusText(uint16_t status);
 ExitCode ExitCodeForStatus(uint16_t status);
