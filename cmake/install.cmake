@@ -19,6 +19,7 @@ include(CMakePackageConfigHelpers)
 
 install(TARGETS gzarc EXPORT gzarcTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/gzarc.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # gzarc.pc finds the prefix from its own place, so the files work under
 # whatever prefix `cmake --install --prefix` gives them (folders given as
