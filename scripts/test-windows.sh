@@ -82,6 +82,24 @@ for bits in 32 64; do
   else
     log "$dir/gzarc.dll imports $imports"
   fi
+  # The zip for a host's setup: the DLL as built, the header and README.txt.
+  package=$dir/package
+  rm -rf "$package"
+  if ! (cd "$dir" && cpack -G ZIP -B "$root/$package") >"$dir.cpack.log" 2>&1; then
+    cat "$dir.cpack.log"
+    fail "cpack -G ZIP in $dir"
+  else
+    rm -f "$dir.cpack.log"
+    zip=$(ls "$root/$package"/gzarc-*-win"$bits".zip 2>/dev/null | head -1)
+    contents=$([ -n "$zip" ] && cd "$package" && cmake -E tar tf "$zip" | sed 's|^[^/]*/||' | sort | xargs)
+    if [ "$contents" != "README.txt gzarc.dll gzarc.h" ]; then
+      fail "the $bits-bit zip holds '$contents' (expected gzarc.dll, gzarc.h, README.txt)"
+    elif ! (cd "$package" && cmake -E tar xf "$zip" && cmp -s ./*/gzarc.dll "$root/$dir/gzarc.dll"); then
+      fail "the $bits-bit zip's gzarc.dll is not the one built"
+    else
+      log "$(basename "$zip"): gzarc.dll, gzarc.h, README.txt"
+    fi
+  fi
   built+=("$bits")
 done
 
