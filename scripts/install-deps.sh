@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev zlib1g-dev python3 gzip pigz
-          libdeflate-tools isal zopfli busybox file clang libclang-rt-14-dev tabix)
+          libdeflate-tools isal zopfli busybox file clang libclang-rt-14-dev tabix
+          dpkg-dev pkg-config groff-base)
 [ "$#" -gt 0 ] && packages+=("$@")
 
 missing=()
