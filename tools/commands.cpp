@@ -38,7 +38,7 @@ void PrintTable(const std::string& display, const Listing& listing) {
   }
 }
 
-// One archive as a JSON object, its lines indented by indent spaces.
+// One archive as a JSON object; every line after the first starts with indent.
 std::string JsonListing(const std::string& display, const Listing& listing,
                         const std::string& indent = "") {
   const ArcExtraInfo& info = listing.info;
@@ -109,7 +109,7 @@ ExitCode ForEachArchive(const Options& options,
   if (matched == 0 && unmatched > 0) {
     report("",
            "no member matches " + JoinMasks(options.masks) + " in " + std::to_string(unmatched) +
-               " archives",
+               (unmatched == 1 ? " archive" : " archives"),
            ExitCode::kNoMatch);
   }
   return worst;
@@ -147,8 +147,9 @@ ExitCode ListSeveral(const EngineApi& api, const Options& options) {
     return ExitCode::kOk;
   };
   const auto failed = [&](const std::string& display, const std::string& message, ExitCode code) {
+    if (display.empty()) return;  // no match in any archive: not one archive's failure
     ++failures;
-    if (!options.json || display.empty()) return;
+    if (!options.json) return;
     const std::string prefix = display + ": ";
     const std::string why = message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
     entries.push_back("{\"archive\": " + JsonString(display) + ", \"error\": " + JsonString(why) +
