@@ -3,6 +3,7 @@
 // runs it, and data that gives a stream every kind of block and match.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -10,34 +11,96 @@
 
 #include "engine/engine_state.h"
 #include "gzarc.h"
+#include "gzip/member_stream.h"
 #include "inflate/inflate.h"
 #include "paths/strings.h"
 
-namespace gzarc::test {
+namespace gzarc {
 
-// Decodes one member of stream.size() compressed bytes through io, with
-// progress reported to progress, total as the member's size and check (or
-// none) as its trailer; returns the status. The decoder's own source and
-// sink are restored afterwards.
+// A test's byte source and output for the decoder; a null read means the
+// stream is taken from memory.
+struct DecoderIo {
+  int32_t (*read)(void* context, uint8_t* buffer, uint32_t count) = nullptr;
+  int32_t (*write)(void* context, const uint8_t* data, uint32_t count) = nullptr;
+  void* context = nullptr;
+  bool (*truncate)(void* context, uint64_t length) = nullptr;
+};
+
+// The trailer's figures a decoded stream must reproduce.
+struct MemberCheck {
+  uint32_t crc32;
+  uint32_t size;
+};
+
+// How the decoder is built for a run: its code loop, and how many full
+// windows it writes together.
+struct DecodeOptions {
+  InflateCodesVariant codes = ChooseInflateCodes();
+  uint32_t windowsPerWrite = kWindowCount;
+};
+
+namespace test {
+
+// Decodes a raw DEFLATE stream of stream.size() bytes through io as an
+// extraction decodes a member: progress reported to progress (or to the
+// callback registered already, when null), total as the
+// member's size, and check (or none) as its trailer, which the stream must
+// then match exactly, with nothing after it. Returns the status, which is
+// also left as the archive status.
 inline uint16_t DecodeThrough(const std::vector<uint8_t>& stream, DecoderIo io,
-                              ProgressProc progress, uint32_t total, const MemberCheck* check) {
-  DecoderState& d = Decoder();
-  const DecoderIo saved = d.io;
+                              ProgressProc progress, uint32_t total, const MemberCheck* check,
+                              DecodeOptions options = {}) {
+  static DecoderState* const state = new DecoderState;
+  DecoderState& d = *state;
   uint8_t* buffer = nullptr;
   if (!AllocBlock(&buffer, kInputBufferSize)) return GZARC_STATUS_NO_MEMORY;
-  d.InputBuffer = buffer;
-  d.io = io;
-  SetSetProgressProc(nullptr, progress);
-  SetStatus(GZARC_STATUS_OK);
-  StartMember(static_cast<uint32_t>(stream.size()), total, check);
-  DecodeMember();
-  const uint16_t status = Status();
-  SetSetProgressProc(nullptr, nullptr);
-  d.io = saved;
+  struct Memory {
+    const std::vector<uint8_t>* stream;
+    std::size_t position;
+    DecoderIo io;
+  } memory{&stream, 0, io};
+  const auto readMemory = [](void* context, uint8_t* out, uint32_t count) -> int32_t {
+    auto* m = static_cast<Memory*>(context);
+    const std::size_t n = std::min<std::size_t>(count, m->stream->size() - m->position);
+    std::memcpy(out, m->stream->data() + m->position, n);
+    m->position += n;
+    return static_cast<int32_t>(n);
+  };
+  d.codes = options.codes;
+  d.out.windowsPerWrite = options.windowsPerWrite;
+  StartInput(
+      d,
+      io.read != nullptr ? InflateSource{io.read, io.context} : InflateSource{readMemory, &memory},
+      buffer, stream.size());
+  OutputAccount account;
+  account.progressTotal = total;
+  StartOutput(d.out, OutputSink{io.write, io.truncate, io.context}, ObserverOf(account));
+  if (progress != nullptr) SetSetProgressProc(nullptr, progress);
+  DecodeStream(d, account);
+  if (account.status == GZARC_STATUS_OK && check != nullptr &&
+      ((account.crc ^ 0xFFFFFFFFu) != check->crc32 || account.memberLength != check->size ||
+       InputFollowsStream(d))) {
+    account.status = GZARC_STATUS_BAD_DATA;
+  }
+  if (progress != nullptr) SetSetProgressProc(nullptr, nullptr);
   d.InputBuffer = nullptr;
   FreeBlock(&buffer);
-  return status;
+  SetStatus(account.status);
+  return account.status;
 }
+
+}  // namespace test
+
+// Decodes a raw DEFLATE stream held in memory into sink (its read unused),
+// with the progress callback the test registered.
+inline uint16_t InflateMemory(const std::vector<uint8_t>& compressed, DecoderIo sink,
+                              uint32_t unpackedSize, const MemberCheck* check,
+                              DecodeOptions options = {}) {
+  sink.read = nullptr;
+  return test::DecodeThrough(compressed, sink, nullptr, unpackedSize, check, options);
+}
+
+namespace test {
 
 // Data that gives every kind of match: text, runs, short periods, noise and
 // copies from far back.
@@ -79,4 +142,5 @@ inline std::vector<uint8_t> MixedData(std::size_t n, std::mt19937& rng) {
   return b;
 }
 
-}  // namespace gzarc::test
+}  // namespace test
+}  // namespace gzarc

@@ -84,11 +84,11 @@ Seen Decode(const Bytes& stream, bool windowAtATime, const Faults& faults, uint3
   run.stream = &stream;
   run.faults = faults;
   gRun = &run;
-  DecoderState& d = Decoder();
-  d.windowAtATime = windowAtATime;
-  run.seen.status = test::DecodeThrough(
-      stream, DecoderIo{ReadStream, WriteOutput, &run, TruncateOutput}, Progress, total, nullptr);
-  d.windowAtATime = false;
+  DecodeOptions options;
+  if (windowAtATime) options.windowsPerWrite = 1;
+  run.seen.status =
+      test::DecodeThrough(stream, DecoderIo{ReadStream, WriteOutput, &run, TruncateOutput},
+                          Progress, total, nullptr, options);
   gRun = nullptr;
   return run.seen;
 }
@@ -140,7 +140,8 @@ TEST(InflateOutput, WindowsWrittenTogetherLookWrittenOneByOne) {
     // A disk that fills up at window boundaries, just around them and
     // anywhere, and at the end of the output.
     std::vector<uint64_t> spaces = {0, 1, data.size() - 1, data.size()};
-    for (uint64_t w = kWindowSize; w < data.size(); w += kWindowSize * (2 + rng() % 6)) {
+    for (uint64_t w = kDecodeWindowSize; w < data.size();
+         w += kDecodeWindowSize * (2 + rng() % 6)) {
       spaces.insert(spaces.end(), {w - 1, w, w + 1});
     }
     for (int i = 0; i < 20; ++i) spaces.push_back(rng() % data.size());
@@ -162,7 +163,8 @@ TEST(InflateOutput, WindowsWrittenTogetherLookWrittenOneByOne) {
     // A cancel on a disk that fills up after it.
     for (int i = 0; i < 20; ++i) {
       const int k = 1 + static_cast<int>(rng() % calls);
-      const uint64_t space = static_cast<uint64_t>(k) * kWindowSize + rng() % (4 * kWindowSize);
+      const uint64_t space =
+          static_cast<uint64_t>(k) * kDecodeWindowSize + rng() % (4 * kDecodeWindowSize);
       ExpectSameSeen(stream, {k, 0, space}, total,
                      what + " cancel at " + std::to_string(k) + " disk " + std::to_string(space));
     }

@@ -74,29 +74,33 @@ int32_t GZARC_CALL Progress(void*, int32_t percent, int32_t count) {
   return ++gRun->calls == gRun->faults.cancelAt ? 0 : 1;
 }
 
-Trace Decode(const Bytes& stream, bool plain, const Faults& faults, const MemberCheck* check,
-             uint32_t total) {
+Trace Decode(const Bytes& stream, InflateCodesVariant codes, const Faults& faults,
+             const MemberCheck* check, uint32_t total) {
   Run run;
   run.stream = &stream;
   run.faults = faults;
   gRun = &run;
-  DecoderState& d = Decoder();
-  d.plainOnly = plain;
-  run.trace.status =
-      test::DecodeThrough(stream, DecoderIo{ReadStream, WriteOutput, &run}, Progress, total, check);
-  d.plainOnly = false;
+  DecodeOptions options;
+  options.codes = codes;
+  run.trace.status = test::DecodeThrough(stream, DecoderIo{ReadStream, WriteOutput, &run}, Progress,
+                                         total, check, options);
   gRun = nullptr;
   return run.trace;
 }
 
-// Decodes with both paths and compares everything; returns the plain trace.
+// Decodes with the plain routine and with every fast build this processor
+// runs, and compares everything; returns the plain trace.
 Trace ExpectSamePaths(const Bytes& stream, const Faults& faults, const MemberCheck* check,
                       uint32_t total, const std::string& what) {
-  const Trace plain = Decode(stream, true, faults, check, total);
-  const Trace fast = Decode(stream, false, faults, check, total);
-  EXPECT_EQ(fast.status, plain.status) << what;
-  EXPECT_TRUE(fast.output == plain.output) << what;
-  EXPECT_TRUE(fast.events == plain.events) << what;
+  const Trace plain = Decode(stream, InflateCodesVariant::kPlain, faults, check, total);
+  for (const InflateCodesVariant codes :
+       {InflateCodesVariant::kFast, InflateCodesVariant::kFastBmi2}) {
+    if (!CanRunInflateCodes(codes)) continue;
+    const Trace fast = Decode(stream, codes, faults, check, total);
+    EXPECT_EQ(fast.status, plain.status) << what << " " << static_cast<int>(codes);
+    EXPECT_TRUE(fast.output == plain.output) << what << " " << static_cast<int>(codes);
+    EXPECT_TRUE(fast.events == plain.events) << what << " " << static_cast<int>(codes);
+  }
   return plain;
 }
 

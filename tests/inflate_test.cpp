@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "decoder_harness.h"
 #include "engine/engine_state.h"
 #include "gzip/crc32.h"
+#include "gzip/member_stream.h"
 #include "inflate/decode_table.h"
 #include "platform/platform.h"
 #include "platform/platform_faults.h"
@@ -417,7 +419,7 @@ void Copy(Bytes& out, unsigned distance, unsigned length) {
 }
 
 TEST_F(InflateTest, FixedBlockBackReferencesAcrossTheWrap) {
-  const Bytes head = Pseudorandom(kWindowSize - 10, 2);
+  const Bytes head = Pseudorandom(kDecodeWindowSize - 10, 2);
   BitWriter w;
   w.Put(0, 1);
   w.Put(0, 2);
@@ -787,34 +789,31 @@ TEST_F(InflateTest, FailedReadsAndWritesEndWithTheirStatus) {
   ASSERT_GT(stream.size(), 4u * kInputBufferSize);
   test::TempDir dir;
   test::WriteFile(dir.Native("s"), stream);
-  DecoderState& d = Decoder();
-  std::vector<uint8_t> buffer(kInputBufferSize);
+  struct Files {
+    int in, out;
+  } files{};
+  const DecoderIo io{[](void* c, uint8_t* b, uint32_t n) {
+                       return platform::ReadFile(static_cast<Files*>(c)->in, b, n);
+                     },
+                     [](void* c, const uint8_t* b, uint32_t n) {
+                       return platform::WriteFile(static_cast<Files*>(c)->out, b, n);
+                     },
+                     &files};
   for (uint64_t at : {1u, 2u, 5u}) {
-    Engine().ArchiveFile = platform::OpenFile(dir.Win("s").c_str(), platform::kOpenReadOnly);
-    d.outputFile = platform::OpenFile(
+    files.in = platform::OpenFile(dir.Win("s").c_str(), platform::kOpenReadOnly);
+    files.out = platform::OpenFile(
         dir.Win("o").c_str(),
         platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenTruncate,
         platform::kPermissionRead | platform::kPermissionWrite);
-    d.io = FileIo();
-    d.InputBuffer = buffer.data();
-    SetStatus(0);
-    StartMember(static_cast<uint32_t>(stream.size()), 0, nullptr);
     platform::faults::Arm({platform::faults::Call::kRead, at, false});
-    DecodeMember();
-    EXPECT_EQ(Status(), GZARC_STATUS_FILE_ERROR) << at;
+    EXPECT_EQ(test::DecodeThrough(stream, io, nullptr, 0, nullptr), GZARC_STATUS_FILE_ERROR) << at;
     platform::faults::Arm({platform::faults::Call::kWrite, std::min<uint64_t>(at, 2), true});
-    SetStatus(0);
-    platform::SeekFile(Engine().ArchiveFile, 0, platform::kSeekSet);
-    StartMember(static_cast<uint32_t>(stream.size()), 0, nullptr);
-    DecodeMember();
-    EXPECT_EQ(Status(), GZARC_STATUS_WRITE_SHORT) << at;
+    platform::SeekFile(files.in, 0, platform::kSeekSet);
+    EXPECT_EQ(test::DecodeThrough(stream, io, nullptr, 0, nullptr), GZARC_STATUS_WRITE_SHORT) << at;
     platform::faults::Disarm();
-    platform::CloseFile(Engine().ArchiveFile);
-    platform::CloseFile(d.outputFile);
+    platform::CloseFile(files.in);
+    platform::CloseFile(files.out);
   }
-  Engine().ArchiveFile = -1;
-  d.outputFile = -1;
-  d.InputBuffer = nullptr;
   SetStatus(0);
 }
 
@@ -855,21 +854,15 @@ TEST_F(InflateTest, ProgressPercentHalvesLargeCounts) {
                              percent = p;
                              return 1;
                            }};
-  Sink sink;
-  DecoderState& d = Decoder();
-  const DecoderIo saved = d.io;
-  d.io = DecoderIo{nullptr, Sink::Write, &sink};
-  SetStatus(0);
-  StartMember(0, 2 * 0x1400000, nullptr);
-  d.writtenCount = 0x1400000 - kWindowSize;
-  d.writtenTotal = d.writtenCount;
-  FlushWindow(kWindowSize);
+  const Bytes window(kDecodeWindowSize, 'w');
+  OutputAccount account;
+  account.progressTotal = 2 * 0x1400000;
+  account.total = 0x1400000 - kDecodeWindowSize;
+  FlushWindow(account, window.data(), kDecodeWindowSize, true);
   EXPECT_EQ(percent, 50);
-  d.writtenCount = 1000;
-  d.writtenTotal = d.writtenCount;
-  FlushWindow(1000);
+  account.total = 1000;
+  FlushWindow(account, window.data(), 1000, true);
   EXPECT_EQ(percent, 0);  // 2000 * 100 / 41943040
-  d.io = saved;
 }
 
 // Members of 2 GiB and more: the trailer holds the size modulo 2^32, and the
@@ -880,16 +873,12 @@ TEST_F(InflateTest, ProgressOfMembersOfTwoGiBAndMore) {
                              percent = p;
                              return 1;
                            }};
-  Sink sink;
-  DecoderState& d = Decoder();
-  const DecoderIo saved = d.io;
-  d.io = DecoderIo{nullptr, Sink::Write, &sink};
+  const Bytes window(kDecodeWindowSize, 'w');
   const auto flushAt = [&](uint64_t size, uint64_t written) {
-    SetStatus(0);
-    StartMember(0, static_cast<uint32_t>(size), nullptr);
-    d.writtenTotal = written - kWindowSize;
-    d.writtenCount = static_cast<uint32_t>(d.writtenTotal);
-    FlushWindow(kWindowSize);
+    OutputAccount account;
+    account.progressTotal = static_cast<uint32_t>(size);
+    account.total = written - kDecodeWindowSize;
+    FlushWindow(account, window.data(), kDecodeWindowSize, true);
     return percent;
   };
   constexpr uint64_t kGiB = uint64_t{1} << 30;
@@ -899,7 +888,6 @@ TEST_F(InflateTest, ProgressOfMembersOfTwoGiBAndMore) {
   EXPECT_EQ(flushAt(4 * kGiB + kGiB / 2, 4 * kGiB), 88);  // of 4.5 GiB
   EXPECT_EQ(flushAt(4 * kGiB + kGiB / 2, 4 * kGiB + kGiB / 2), 100);
   EXPECT_EQ(flushAt(0, 5 * kGiB), 62);  // a trailer that says 0: taken as 8 GiB
-  d.io = saved;
 }
 
 // ---- Streams made by other tools -------------------------------------------

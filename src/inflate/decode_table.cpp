@@ -223,7 +223,7 @@ constexpr std::array<uint8_t, 256> kReversedBytes = [] {
 }();
 
 // The low n bits of code in reverse order (n <= 16).
-inline unsigned ReverseBits(unsigned code, unsigned n) {
+inline unsigned ReversedCode(unsigned code, unsigned n) {
   const unsigned r =
       (unsigned{kReversedBytes[code & 0xFF]} << 8) | kReversedBytes[(code >> 8) & 0xFF];
   return r >> (16 - n);
@@ -282,7 +282,7 @@ void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16
           // Lengths come in order: the first literal has the shortest code.
           shortestLiteral = std::min(shortestLiteral, k);
           if (literalTable && k + shortestLiteral <= fastBits) {
-            firsts[firstCount++] = {static_cast<uint16_t>(ReverseBits(code, k)),
+            firsts[firstCount++] = {static_cast<uint16_t>(ReversedCode(code, k)),
                                     static_cast<uint8_t>(k)};
           }
         } else {
@@ -295,11 +295,11 @@ void BuildFastTable(const uint8_t* lengths, unsigned n, unsigned s, const uint16
             entry |= kFastLengthExtra;
           } else if (extra[t - s] > 0 && wholeCount < whole.size()) {
             whole[wholeCount] = static_cast<uint16_t>(t);
-            wholeCode[wholeCount++] = static_cast<uint16_t>(ReverseBits(code, k));
+            wholeCode[wholeCount++] = static_cast<uint16_t>(ReversedCode(code, k));
           }
         }
       }
-      fast[ReverseBits(code, k)] = entry;
+      fast[ReversedCode(code, k)] = entry;
     }
     code <<= 1;
   }

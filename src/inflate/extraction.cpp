@@ -12,6 +12,7 @@
 #include "engine/callbacks.h"
 #include "engine/engine_state.h"
 #include "gzip/member_format.h"
+#include "gzip/member_stream.h"
 #include "inflate/inflate.h"
 #include "paths/output_paths.h"
 #include "paths/strings.h"
@@ -60,6 +61,18 @@ FindFileTime MemberFileTime(uint32_t mtime) {
   return utc;
 }
 
+int32_t ReadArchive(void*, uint8_t* buffer, uint32_t count) {
+  return pf::ReadFile(Engine().ArchiveFile, buffer, count);
+}
+
+int32_t WriteOutput(void* context, const uint8_t* data, uint32_t count) {
+  return pf::WriteFile(*static_cast<int*>(context), data, count);
+}
+
+bool TruncateOutput(void* context, uint64_t length) {
+  return pf::TruncateFile(*static_cast<int*>(context), static_cast<int64_t>(length)) == 0;
+}
+
 void CloseArchive() {
   EngineState& e = Engine();
   if (e.ArchiveFile != pf::kNoFile) pf::CloseFile(e.ArchiveFile);
@@ -89,21 +102,24 @@ bool ExtractMember(const MemberInfo& member, const char* outputPath) {
   CreateOutputFileWith(&handle, outputPath, OpenBesideTarget, &temp);
   if (!StatusOk()) return false;
 
-  DecoderState& d = Decoder();
-  d.outputFile = handle;
-  d.io = FileIo();
   // Every member is checked against its own trailer, read from the stream:
   // the input runs through the last trailer.
-  StartMember(member.PackedSize + kTrailerSize, member.UnpackedSize, nullptr);
+  DecoderState& d = Decoder();
+  d.codes = ChooseInflateCodes();
+  StartInput(d, InflateSource{ReadArchive, nullptr}, d.InputBuffer,
+             member.PackedSize + kTrailerSize);
+  OutputAccount account;
+  account.progressTotal = member.UnpackedSize;
+  StartOutput(d.out, OutputSink{WriteOutput, TruncateOutput, &handle}, ObserverOf(account));
   CallSignalProc(static_cast<int32_t>(member.UnpackedSize), 2);
-  DecodeMembers();
+  DecodeMembers(d, account);
+  SetStatus(account.status);
   // A file that replaces another reaches the disk before the move, so that
   // a crash leaves the old file or the whole new one, never a part.
   if (StatusOk() && temp.replacing && pf::FlushFile(handle) != 0) {
     SetStatus(GZARC_STATUS_WRITE_SHORT);
   }
   pf::CloseFile(handle);
-  d.outputFile = pf::kNoFile;
 
   if (StatusOk() && pf::ReplaceFile(temp.path, outputPath) != 0) {
     SetStatus(GZARC_STATUS_FILE_ERROR);
@@ -119,6 +135,11 @@ bool ExtractMember(const MemberInfo& member, const char* outputPath) {
 }
 
 }  // namespace
+
+DecoderState& Decoder() {
+  static DecoderState state;
+  return state;
+}
 
 bool BuildOutputPath(const char* name, char* outputPath) {
   char component[kOutputPathSize] = {};

@@ -5,8 +5,12 @@
 
 #include "gzarc.h"
 #include "gzip/archive_scan.h"
+#include "inflate/inflate.h"
 
 namespace gzarc {
+
+// The decoder of extractions; its input buffer exists while one runs.
+DecoderState& Decoder();
 
 void RunExtraction(const FileMaskList* masks);
 // Extracts each member of the list; needs the decoder's input buffer.
