@@ -31,7 +31,8 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr std::size_t kKinds = static_cast<std::size_t>(Call::kCount);
 constexpr std::array<Call, kKinds> kAllCalls = {
-    Call::kOpen, Call::kRead, Call::kWrite, Call::kMakeDirectory, Call::kRename, Call::kAllocate};
+    Call::kOpen,   Call::kRead,     Call::kWrite, Call::kMakeDirectory,
+    Call::kRename, Call::kAllocate, Call::kThread};
 
 const char* CallName(Call call) {
   switch (call) {
@@ -47,6 +48,8 @@ const char* CallName(Call call) {
       return "rename";
     case Call::kAllocate:
       return "allocate";
+    case Call::kThread:
+      return "thread";
     case Call::kCount:
       break;
   }

@@ -8,7 +8,16 @@
 
 namespace gzarc::platform::faults {
 
-enum class Call : uint8_t { kOpen, kRead, kWrite, kMakeDirectory, kRename, kAllocate, kCount };
+enum class Call : uint8_t {
+  kOpen,
+  kRead,
+  kWrite,
+  kMakeDirectory,
+  kRename,
+  kAllocate,
+  kThread,
+  kCount
+};
 
 struct Plan {
   Call call = Call::kCount;  // kCount: nothing armed
