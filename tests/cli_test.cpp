@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,10 +144,12 @@ Outcome RunIn(const std::string& cwd, const std::vector<std::string>& args,
   return child.Wait();
 }
 
-// gzarc on a pseudo-terminal: answer(screen) is asked after every read and
-// returns text to type once the screen shows what it waits for.
+// gzarc on a pseudo-terminal: answer(screen, pid) is asked after every read
+// and returns text to type once the screen shows what it waits for (or
+// signals pid instead).
+using Answer = std::function<std::optional<std::string>(const std::string& screen, pid_t pid)>;
 Outcome RunOnTerminal(const std::string& cwd, const std::vector<std::string>& args,
-                      const std::function<std::optional<std::string>(const std::string&)>& answer) {
+                      const Answer& answer) {
   Outcome o;
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return o;
@@ -174,7 +177,7 @@ Outcome RunOnTerminal(const std::string& cwd, const std::vector<std::string>& ar
     if (n <= 0) break;  // EIO once the child has closed the terminal
     o.out.append(buf, static_cast<std::size_t>(n));
     if (o.out.size() > answered) {
-      if (auto text = answer(o.out.substr(answered))) {
+      if (auto text = answer(o.out.substr(answered), pid)) {
         answered = o.out.size();
         if (::write(master, text->data(), text->size()) < 0) break;
       }
@@ -234,6 +237,15 @@ std::string StoredGzip(const std::string& name, const std::string& data, uint32_
 std::string ReadText(const std::string& path) {
   const auto bytes = ReadFile(path);
   return std::string(bytes.begin(), bytes.end());
+}
+
+// The names in a folder, hidden ones included.
+std::set<std::string> Names(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
 }
 
 // Text that compresses to about a third, from a fixed seed.
@@ -667,23 +679,26 @@ TEST_F(Cli, ExtractPromptOnTerminal) {
   REQUIRE_ENGINE(extracts);
   const std::string text = SampleText(3000);
   WriteFile(Path("n.gz"), StoredGzip("notes.txt", text, 1700000000));
-  const auto typeWhenAsked = [](const std::string& reply) {
-    return [reply](const std::string& screen) -> std::optional<std::string> {
-      if (screen.find("Replace it?") == std::string::npos) return std::nullopt;
-      return reply;
-    };
-  };
   struct Case {
     std::string reply;
     int code;
     bool replaced;
+    int signal = 0;  // sent instead of a reply
   };
   for (const Case& c : {Case{"y\n", 0, true}, Case{"no\n", 0, false}, Case{"a\n", 0, true},
-                        Case{"none\n", 0, false}, Case{"maybe\nq\n", 130, false}}) {
+                        Case{"none\n", 0, false}, Case{"maybe\nq\n", 130, false},
+                        Case{"", 128 + SIGTERM, false, SIGTERM}}) {
     WriteFile(Path("notes.txt"), std::string("mine"));
-    const Outcome o = RunOnTerminal(dir_.path(), {"extract", "n.gz"}, typeWhenAsked(c.reply));
+    const Outcome o =
+        RunOnTerminal(dir_.path(), {"extract", "n.gz"},
+                      [&c](const std::string& screen, pid_t pid) -> std::optional<std::string> {
+                        if (screen.find("Replace it?") == std::string::npos) return std::nullopt;
+                        if (c.signal != 0) ::kill(pid, c.signal);
+                        return c.reply;
+                      });
     EXPECT_EQ(o.code, c.code) << c.reply << o.out;
     EXPECT_EQ(ReadText(Path("notes.txt")), c.replaced ? text : "mine") << c.reply;
+    EXPECT_EQ(Names(dir_.path()), (std::set<std::string>{"n.gz", "notes.txt"})) << c.reply;
     // Both files are described: sizes and dates.
     EXPECT_NE(o.out.find("existing: 4 bytes"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("archived: 3,000 bytes, 2023-11-14 22:13:20"), std::string::npos) << o.out;
@@ -694,9 +709,10 @@ TEST_F(Cli, CreateForceAsksOnTerminal) {
   REQUIRE_ENGINE(compresses);
   WriteFile(Path("src.txt"), SampleText(1000));
   WriteFile(Path("a.gz"), std::string("old archive"));
-  const auto reply = [](const std::string& text) {
-    return [text](const std::string& screen) -> std::optional<std::string> {
+  const auto reply = [](const std::string& text, int signal = 0) {
+    return [text, signal](const std::string& screen, pid_t pid) -> std::optional<std::string> {
       if (screen.find("replace it? [y/N]") == std::string::npos) return std::nullopt;
+      if (signal != 0) ::kill(pid, signal);
       return text;
     };
   };
@@ -704,6 +720,12 @@ TEST_F(Cli, CreateForceAsksOnTerminal) {
   EXPECT_EQ(o.code, 6) << o.out;
   EXPECT_NE(o.out.find("a.gz: already exists; not replaced"), std::string::npos) << o.out;
   EXPECT_EQ(ReadText(Path("a.gz")), "old archive");
+
+  // A closed terminal while the question waits: nothing changes.
+  o = RunOnTerminal(dir_.path(), {"create", "--force", "a.gz", "src.txt"}, reply("", SIGHUP));
+  EXPECT_EQ(o.code, 128 + SIGHUP) << o.out;
+  EXPECT_EQ(ReadText(Path("a.gz")), "old archive");
+  EXPECT_EQ(Names(dir_.path()), (std::set<std::string>{"a.gz", "src.txt"}));
 
   o = RunOnTerminal(dir_.path(), {"create", "--force", "a.gz", "src.txt"}, reply("y\n"));
   EXPECT_EQ(o.code, 0) << o.out;
@@ -740,40 +762,48 @@ TEST_F(Cli, DeleteRemovesTheArchiveOnlyOnAMatch) {
   }
 }
 
-// ---- Ctrl-C ----------------------------------------------------------------
+// ---- Signals ---------------------------------------------------------------
 
-// Sends SIGINT once ready() holds, and returns the outcome.
-Outcome InterruptWhen(Child& child, const std::function<bool()>& ready) {
+// Sends signal once ready() holds, and returns the outcome.
+Outcome SignalWhen(Child& child, int signal, const std::function<bool()>& ready) {
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   while (!ready() && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  ::kill(child.pid(), SIGINT);
+  ::kill(child.pid(), signal);
   return child.Wait();
 }
 
-TEST_F(Cli, InterruptCancelsCompressionAndLeavesNothing) {
+// Ctrl-C, a kill and a closed terminal cancel through the engine: nothing
+// partial is left, and the exit status is 128 + the signal's number.
+TEST_F(Cli, SignalsCancelCompressionAndLeaveNothing) {
   REQUIRE_ENGINE(compresses);
   WriteFile(Path("big.bin"), NoisyData(48u << 20));
-  Child child({"create", "big.gz", "big.bin"}, dir_.path());
-  const Outcome o = InterruptWhen(child, [&] { return FileExists(Path("big.gz")); });
-  if (o.code == 0) GTEST_SKIP() << "the compression ended before the interrupt arrived";
-  EXPECT_EQ(o.code, 130) << o.err;
-  EXPECT_NE(o.err.find("gzarc: big.gz: cancelled"), std::string::npos) << o.err;
-  EXPECT_FALSE(FileExists(Path("big.gz")));
+  const std::set<std::string> before = Names(dir_.path());
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    Child child({"create", "big.gz", "big.bin"}, dir_.path());
+    const Outcome o =
+        SignalWhen(child, signal, [&] { return Names(dir_.path()).size() > before.size(); });
+    if (o.code == 0) GTEST_SKIP() << "the compression ended before the signal arrived";
+    EXPECT_EQ(o.code, 128 + signal) << o.err;
+    EXPECT_NE(o.err.find("gzarc: big.gz: cancelled"), std::string::npos) << o.err;
+    EXPECT_EQ(Names(dir_.path()), before) << signal;
+  }
   EXPECT_EQ(fs::file_size(Path("big.bin")), 48u << 20);
 }
 
-TEST_F(Cli, InterruptCancelsExtractionAndLeavesNothing) {
+TEST_F(Cli, SignalsCancelExtractionAndLeaveNothing) {
   REQUIRE_ENGINE(extracts);
   WriteFile(Path("big.gz"), StoredGzip("big.bin", NoisyData(32u << 20), 0));
   fs::create_directory(Path("out"));
-  Child child({"extract", "big.gz", "-C", "out"}, dir_.path());
-  const Outcome o = InterruptWhen(child, [&] { return !fs::is_empty(Path("out")); });
-  if (o.code == 0) GTEST_SKIP() << "the extraction ended before the interrupt arrived";
-  EXPECT_EQ(o.code, 130) << o.err;
-  EXPECT_NE(o.err.find("gzarc: big.gz: cancelled"), std::string::npos) << o.err;
-  EXPECT_TRUE(fs::is_empty(Path("out")));
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    Child child({"extract", "big.gz", "-C", "out"}, dir_.path());
+    const Outcome o = SignalWhen(child, signal, [&] { return !fs::is_empty(Path("out")); });
+    if (o.code == 0) GTEST_SKIP() << "the extraction ended before the signal arrived";
+    EXPECT_EQ(o.code, 128 + signal) << o.err;
+    EXPECT_NE(o.err.find("gzarc: big.gz: cancelled"), std::string::npos) << o.err;
+    EXPECT_TRUE(fs::is_empty(Path("out"))) << signal;
+  }
 }
 
 // ---- demo and round trips --------------------------------------------------

@@ -230,7 +230,8 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
 
   const uint16_t status = api.Status();
   if (status == GZARC_STATUS_CANCELLED) {
-    throw CliError(ExitCode::kCancelled, display + ": cancelled; nothing extracted");
+    throw CliError(ExitCode::kCancelled,
+                   display + ": cancelled" + CancelCause() + "; nothing extracted");
   }
   if (status == GZARC_STATUS_FILE_ERROR || status == GZARC_STATUS_WRITE_SHORT) {
     const std::string& target = session.currentTarget;
@@ -318,7 +319,8 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
     case GZARC_STATUS_OK:
       break;
     case GZARC_STATUS_CANCELLED:
-      throw CliError(ExitCode::kCancelled, display + ": cancelled; no archive written");
+      throw CliError(ExitCode::kCancelled,
+                     display + ": cancelled" + CancelCause() + "; no archive written");
     case GZARC_STATUS_IS_DIRECTORY:
       throw StatusError(status, sourceDisplay);
     case GZARC_STATUS_FILE_ERROR: {

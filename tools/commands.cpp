@@ -89,7 +89,8 @@ ExitCode ForEachArchive(const Options& options,
   };
   for (const std::string& display : archives) {
     // A Ctrl-C between two archives ends the run there.
-    if (Interrupted()) throw CliError(ExitCode::kCancelled, "cancelled before " + display);
+    if (Interrupted())
+      throw CliError(ExitCode::kCancelled, "cancelled" + CancelCause() + " before " + display);
     try {
       worst = Worse(worst, handle(display));
       ++matched;
@@ -280,7 +281,8 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
     if (StdinIsTerminal()) {
       InterruptGuard interrupts;
       if (!AskYesNo("gzarc: " + shown + " already exists; replace it?")) {
-        if (Interrupted()) throw CliError(ExitCode::kCancelled, shown + ": cancelled");
+        if (Interrupted())
+          throw CliError(ExitCode::kCancelled, shown + ": cancelled" + CancelCause());
         throw CliError(ExitCode::kExists, shown + ": already exists; not replaced");
       }
     }

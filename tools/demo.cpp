@@ -95,7 +95,7 @@ class DemoFolder {
 
 // A Ctrl-C that came between two operations ends the demo there.
 void StopIfInterrupted() {
-  if (Interrupted()) throw CliError(ExitCode::kCancelled, "demo: cancelled");
+  if (Interrupted()) throw CliError(ExitCode::kCancelled, "demo: cancelled" + CancelCause());
 }
 
 std::string Rate(int64_t bytes, double seconds) {

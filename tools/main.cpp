@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "engine_loader.h"
 #include "messages.h"
+#include "terminal_ui.h"
 
 namespace gzarc_cli {
 namespace {
@@ -38,8 +39,9 @@ constexpr const char* kUsage =
     "\n"
     "Exit codes: 0 done, 1 file error, 2 usage, 3 not gzip or not supported,\n"
     "4 corrupt data, 5 no member matches, 6 a file exists and was not replaced,\n"
-    "7 refused by the engine, 8 engine not loadable, 130 cancelled. With several\n"
-    "archives, the worst outcome's: 130, 1, 4, 3, 2, 7, 6, 5, from the worst.\n";
+    "7 refused by the engine, 8 engine not loadable, 130 cancelled (Ctrl-C, quit),\n"
+    "143 and 129 cancelled by SIGTERM and SIGHUP. With several archives, the worst\n"
+    "outcome's: a cancel, 1, 4, 3, 2, 7, 6, 5, from the worst.\n";
 
 // The part of each archive command's help about several archives and masks.
 #define GZARC_SEVERAL_HELP                                                    \
@@ -233,12 +235,20 @@ ExitCode Run(int argc, char** argv) {
   const EngineApi& api = engine.api();
   if (o.command == "list") return RunList(api, o);
   if (o.command == "delete") return RunDelete(api, o);
-  // From here on Ctrl-C cancels through the engine, which cleans up after
-  // itself, instead of killing the process halfway through a file.
+  // From here on Ctrl-C, SIGTERM and SIGHUP cancel through the engine, which
+  // cleans up after itself, instead of killing the process halfway through
+  // a file.
   InterruptGuard interrupts;
   if (o.command == "extract") return RunExtract(api, o);
   if (o.command == "create") return RunCreate(api, o);
   return RunDemo(api, enginePath, o);
+}
+
+// A run that a signal cancelled ends with the status a shell gives a death
+// by that signal: 130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP.
+int ExitStatus(ExitCode code) {
+  if (code == ExitCode::kCancelled && CaughtSignal() != 0) return 128 + CaughtSignal();
+  return static_cast<int>(code);
 }
 
 }  // namespace
@@ -262,5 +272,5 @@ int main(int argc, char** argv) {
     code = ExitCode::kFileError;
   }
   std::fflush(stdout);
-  return static_cast<int>(code);
+  return ExitStatus(code);
 }

@@ -1,8 +1,11 @@
 #include "terminal_ui.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <string_view>
@@ -12,17 +15,35 @@
 namespace gzarc_cli {
 namespace {
 
-volatile sig_atomic_t gInterrupted = 0;
-struct sigaction gPreviousAction {};
+// The signals that cancel, the dispositions they had before, and whether
+// each was taken over (one the process inherited as ignored is left so).
+constexpr std::array<int, 3> kCancelSignals = {SIGINT, SIGTERM, SIGHUP};
+std::array<struct sigaction, kCancelSignals.size()> gPreviousActions{};
+std::array<bool, kCancelSignals.size()> gTakenOver{};
 int gGuardDepth = 0;
 
-void OnInterrupt(int) {
-  gInterrupted = 1;
+volatile sig_atomic_t gSignal = 0;
+// The handler writes a byte into [1]; a prompt polls [0] beside standard
+// input, so that a signal that arrives just before it starts waiting still
+// wakes it.
+int gWakePipe[2] = {-1, -1};
+
+void OnSignal(int signal) {
+  const int savedErrno = errno;
+  if (gSignal == 0) gSignal = signal;
   // The next Ctrl-C takes the default way out, should the engine not get
-  // back to its progress callback.
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  ::sigaction(SIGINT, &fallback, nullptr);
+  // back to its progress callback. A repeated SIGTERM or SIGHUP does not:
+  // a closed terminal sends SIGHUP twice (the kernel and the shell).
+  if (signal == SIGINT) {
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    ::sigaction(SIGINT, &fallback, nullptr);
+  }
+  if (gWakePipe[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gWakePipe[1], &byte, 1);
+  }
+  errno = savedErrno;
 }
 
 void WriteErr(std::string_view text) {
@@ -34,15 +55,23 @@ void WriteErr(std::string_view text) {
   }
 }
 
-// One line from standard input, read unbuffered so that Ctrl-C interrupts it
-// (the handler is installed without SA_RESTART). False at end of input or on
-// an interrupt.
+// One line from standard input, read unbuffered, waiting for the wake-up
+// pipe too. False at end of input or once a cancelling signal has arrived.
 bool ReadAnswer(std::string* line) {
   line->clear();
   for (;;) {
+    if (gSignal != 0) return false;
+    std::array<pollfd, 2> fds{pollfd{STDIN_FILENO, POLLIN, 0}, pollfd{gWakePipe[0], POLLIN, 0}};
+    const nfds_t count = gWakePipe[0] >= 0 ? 2 : 1;
+    if (::poll(fds.data(), count, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (gSignal != 0) return false;
+    if (fds[0].revents == 0) continue;
     char c = 0;
     const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR && !gInterrupted) continue;
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     if (c == '\n') return true;
     if (c != '\r') *line += c;
@@ -72,24 +101,58 @@ bool StderrIsTerminal() {
 }
 
 // Guards nest: a command guards its whole run and each operation its own
-// part, and only the outermost one installs and restores the handler, so a
-// Ctrl-C between two operations is not forgotten.
+// part, and only the outermost one installs and restores the handlers, so a
+// signal between two operations is not forgotten.
 InterruptGuard::InterruptGuard() {
   if (gGuardDepth++ > 0) return;
-  gInterrupted = 0;
+  gSignal = 0;
+  if (::pipe(gWakePipe) == 0) {
+    for (const int fd : gWakePipe) {
+      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+      ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+  } else {
+    gWakePipe[0] = gWakePipe[1] = -1;
+  }
   struct sigaction action {};
-  action.sa_handler = OnInterrupt;
+  action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;
-  ::sigaction(SIGINT, &action, &gPreviousAction);
+  for (std::size_t i = 0; i < kCancelSignals.size(); ++i) {
+    ::sigaction(kCancelSignals[i], nullptr, &gPreviousActions[i]);
+    gTakenOver[i] = gPreviousActions[i].sa_handler != SIG_IGN;
+    if (gTakenOver[i]) ::sigaction(kCancelSignals[i], &action, nullptr);
+  }
 }
 
 InterruptGuard::~InterruptGuard() {
-  if (--gGuardDepth == 0) ::sigaction(SIGINT, &gPreviousAction, nullptr);
+  if (--gGuardDepth > 0) return;
+  for (std::size_t i = 0; i < kCancelSignals.size(); ++i) {
+    if (gTakenOver[i]) ::sigaction(kCancelSignals[i], &gPreviousActions[i], nullptr);
+  }
+  for (int& fd : gWakePipe) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
 }
 
 bool Interrupted() {
-  return gInterrupted != 0;
+  return gSignal != 0;
+}
+
+int CaughtSignal() {
+  return gSignal;
+}
+
+std::string CancelCause() {
+  switch (gSignal) {
+    case SIGTERM:
+      return " by SIGTERM";
+    case SIGHUP:
+      return " by SIGHUP";
+    default:
+      return "";
+  }
 }
 
 void ProgressBar::Begin(const std::string& label, int64_t total) {

@@ -1,5 +1,6 @@
 // What the user sees and answers on a terminal: the progress bar, the
-// overwrite prompt, and Ctrl-C, which cancels the running operation.
+// overwrite prompt, and the signals (Ctrl-C, SIGTERM, SIGHUP) that cancel the
+// running operation.
 #pragma once
 
 #include <chrono>
@@ -13,8 +14,12 @@ namespace gzarc_cli {
 bool StdinIsTerminal();
 bool StderrIsTerminal();
 
-// While alive, Ctrl-C does not end the process but raises a flag that the
-// progress callback turns into a cancel; a second Ctrl-C ends it at once.
+// While alive, SIGINT (Ctrl-C), SIGTERM and SIGHUP do not end the process
+// but raise a flag that the progress callback turns into a cancel, so that
+// the engine removes what it was writing; a prompt waiting for an answer
+// wakes up and answers quit. A second Ctrl-C ends the process at once. A
+// signal that the process was started ignoring (nohup, a background job of
+// a script) stays ignored.
 class InterruptGuard {
  public:
   InterruptGuard();
@@ -23,6 +28,10 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 };
 bool Interrupted();
+// The first of those signals that arrived, or 0.
+int CaughtSignal();
+// " by SIGTERM" or " by SIGHUP" after "cancelled", "" for Ctrl-C and quit.
+std::string CancelCause();
 
 // A one-line bar on standard error: percent, bytes and speed. Draws nothing
 // unless enabled (standard error is a terminal and the user did not ask for
