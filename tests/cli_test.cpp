@@ -703,6 +703,17 @@ TEST_F(Cli, ExtractPromptOnTerminal) {
     EXPECT_NE(o.out.find("existing: 4 bytes"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("archived: 3,000 bytes, 2023-11-14 22:13:20"), std::string::npos) << o.out;
   }
+
+  // The time the question waited is not part of the extraction's.
+  const Outcome o =
+      RunOnTerminal(dir_.path(), {"extract", "n.gz"}, [](const std::string& screen, pid_t) {
+        if (screen.find("Replace it?") == std::string::npos) return std::optional<std::string>();
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        return std::optional<std::string>("y\n");
+      });
+  const auto in = o.out.find(" in ", o.out.find("extracted "));
+  ASSERT_NE(in, std::string::npos) << o.out;
+  EXPECT_LT(std::stod(o.out.substr(in + 4)), 0.2) << o.out;
 }
 
 TEST_F(Cli, CreateForceAsksOnTerminal) {

@@ -67,7 +67,10 @@ int32_t GZARC_CALL OnReplace(void* context, const FindData* existing, const Find
     return kSkip;
   }
   session.progress.Clear();
-  switch (AskReplace(target, *existing, *member)) {
+  const auto asked = std::chrono::steady_clock::now();
+  const ReplaceAnswer answer = AskReplace(target, *existing, *member);
+  session.progress.ExcludeWait(std::chrono::steady_clock::now() - asked);
+  switch (answer) {
     case ReplaceAnswer::kAll:
       session.replaceAll = true;
       [[fallthrough]];
@@ -220,10 +223,11 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
   {
     InterruptGuard interrupts;
     CallbackScope callbacks(api, session, true);
-    session.progress.Begin("extracting " + label, total);
+    // The listed size is the trailer's, modulo 2^32.
+    session.progress.Begin("extracting " + label, total, true);
     const auto start = std::chrono::steady_clock::now();
     api.ExtractFileMaskListArc(maskList.get());
-    result.seconds = SecondsSince(start);
+    result.seconds = SecondsSince(start) - session.progress.waitedSeconds();
     session.progress.Clear();
   }
   result.bytes = session.progress.bytes();
@@ -310,7 +314,7 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
     session.progress.Begin("compressing " + BaseName(source), result.sourceSize);
     const auto start = std::chrono::steady_clock::now();
     api.CompressFileMaskListArc(maskList.get());
-    result.seconds = SecondsSince(start);
+    result.seconds = SecondsSince(start) - session.progress.waitedSeconds();
     session.progress.Clear();
   }
 

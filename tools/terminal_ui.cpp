@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -155,13 +156,33 @@ std::string CancelCause() {
   }
 }
 
-void ProgressBar::Begin(const std::string& label, int64_t total) {
+void ProgressBar::Begin(const std::string& label, int64_t total, bool sizeModulo4GiB) {
   label_ = label;
   total_ = total;
+  modulo4GiB_ = sizeModulo4GiB;
   bytes_ = 0;
   percent_ = 0;
   start_ = std::chrono::steady_clock::now();
   lastDraw_ = {};
+  waited_ = {};
+}
+
+void ProgressBar::ExcludeWait(std::chrono::steady_clock::duration waited) {
+  start_ += waited;
+  waited_ += waited;
+}
+
+// Never less than what is done. A size known modulo 2^32 is, once passed,
+// the next one that agrees with it, as the engine's percentage takes it;
+// once the engine says 100% (the later members of a file add to what the
+// last trailer counts), what has been written is all that is known.
+int64_t ProgressBar::ShownTotal() const {
+  int64_t total = total_;
+  if (modulo4GiB_) {
+    while (total < bytes_) total += int64_t{1} << 32;
+    if (percent_ >= 100) total = bytes_;
+  }
+  return std::max(total, bytes_);
 }
 
 void ProgressBar::Step(int32_t percent, int32_t count) {
@@ -184,7 +205,7 @@ void ProgressBar::Draw() {
   const int64_t speed = seconds > 0.05 ? static_cast<int64_t>(bytes_ / seconds) : 0;
   char line[512];
   std::snprintf(line, sizeof line, "\r%s [%s] %3d%%  %s / %s  %s/s\033[K", label_.c_str(),
-                bar.c_str(), clamped, HumanSize(bytes_).c_str(), HumanSize(total_).c_str(),
+                bar.c_str(), clamped, HumanSize(bytes_).c_str(), HumanSize(ShownTotal()).c_str(),
                 HumanSize(speed).c_str());
   WriteErr(line);
   shown_ = true;

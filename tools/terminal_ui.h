@@ -43,24 +43,32 @@ class ProgressBar {
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
 
-  void Begin(const std::string& label, int64_t total);
+  // total is the size to expect; sizeModulo4GiB when it is known only modulo
+  // 2^32, as a gzip trailer gives it.
+  void Begin(const std::string& label, int64_t total, bool sizeModulo4GiB = false);
   // One step of the engine's progress callback.
   void Step(int32_t percent, int32_t count);
   // Removes the bar so that other output starts on a clean line.
   void Clear();
+  // Time spent waiting for the user, left out of the speed.
+  void ExcludeWait(std::chrono::steady_clock::duration waited);
   int64_t bytes() const { return bytes_; }
+  double waitedSeconds() const { return std::chrono::duration<double>(waited_).count(); }
 
  private:
   void Draw();
+  int64_t ShownTotal() const;
 
   bool enabled_;
   bool shown_ = false;
   std::string label_;
   int64_t total_ = 0;
+  bool modulo4GiB_ = false;
   int64_t bytes_ = 0;
   int32_t percent_ = 0;
   std::chrono::steady_clock::time_point start_{};
   std::chrono::steady_clock::time_point lastDraw_{};
+  std::chrono::steady_clock::duration waited_{};
 };
 
 enum class ReplaceAnswer { kYes, kNo, kAll, kNone, kQuit };
