@@ -597,11 +597,12 @@ TEST_F(Cli, CreateStatusMessagesLeaveNoArchive) {
       {{"create", "nofolder/f.gz", "one.txt"}, 1, "gzarc: nofolder/f.gz: cannot create"},
       {{"create", "-C", ".", "f.gz", "folder/"}, 7, "gzarc: f.gz: nothing to compress"},
   };
+  const std::set<std::string> before = Names(dir_.path());
   for (const auto& [args, code, message] : cases) {
     const Outcome o = Run(args);
     EXPECT_EQ(o.code, code) << args[2] << ": " << o.err;
     EXPECT_NE(o.err.find(message), std::string::npos) << o.err;
-    EXPECT_FALSE(FileExists(Path("f.gz"))) << args[2];
+    EXPECT_EQ(Names(dir_.path()), before) << args[2];  // no archive, no temporary file
   }
 }
 
@@ -786,20 +787,29 @@ Outcome SignalWhen(Child& child, int signal, const std::function<bool()>& ready)
 }
 
 // Ctrl-C, a kill and a closed terminal cancel through the engine: nothing
-// partial is left, and the exit status is 128 + the signal's number.
+// partial is left, an archive that --force was replacing is kept, and the
+// exit status is 128 + the signal's number.
 TEST_F(Cli, SignalsCancelCompressionAndLeaveNothing) {
   REQUIRE_ENGINE(compresses);
   WriteFile(Path("big.bin"), NoisyData(48u << 20));
+  WriteFile(Path("old.gz"), std::string("old archive"));
   const std::set<std::string> before = Names(dir_.path());
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    Child child({"create", "big.gz", "big.bin"}, dir_.path());
+  const std::vector<std::pair<int, std::vector<std::string>>> cases = {
+      {SIGINT, {"create", "big.gz", "big.bin"}},
+      {SIGTERM, {"create", "--force", "old.gz", "big.bin"}},
+      {SIGHUP, {"create", "big.gz", "big.bin"}},
+  };
+  for (const auto& [signal, args] : cases) {
+    Child child(args, dir_.path());
     const Outcome o =
         SignalWhen(child, signal, [&] { return Names(dir_.path()).size() > before.size(); });
     if (o.code == 0) GTEST_SKIP() << "the compression ended before the signal arrived";
     EXPECT_EQ(o.code, 128 + signal) << o.err;
-    EXPECT_NE(o.err.find("gzarc: big.gz: cancelled"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("gzarc: " + args[args.size() - 2] + ": cancelled"), std::string::npos)
+        << o.err;
     EXPECT_EQ(Names(dir_.path()), before) << signal;
   }
+  EXPECT_EQ(ReadText(Path("old.gz")), "old archive");
   EXPECT_EQ(fs::file_size(Path("big.bin")), 48u << 20);
 }
 

@@ -1,11 +1,14 @@
 #include "archive_ops.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "host_paths.h"
 #include "messages.h"
@@ -132,6 +135,69 @@ bool SameFile(const std::string& a, const std::string& b) {
   }, sb{};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
+}
+
+// The archive being written, removed unless it was moved into place.
+struct TemporaryArchive {
+  TemporaryArchive() = default;
+  ~TemporaryArchive() {
+    if (!path.empty()) ::unlink(path.c_str());
+  }
+  TemporaryArchive(const TemporaryArchive&) = delete;
+  TemporaryArchive& operator=(const TemporaryArchive&) = delete;
+
+  std::string path;
+};
+
+// A hidden name in the archive's folder: ".gzarc-" and six random letters
+// and digits. It has a dot, so the engine adds no extension to it.
+std::string TemporaryNameBeside(const std::string& archive) {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937 random{std::random_device{}()};
+  std::string name = ".gzarc-";
+  for (int i = 0; i < 6; ++i) name += kAlphabet[random() % (sizeof kAlphabet - 1)];
+  const std::string folder = DirName(archive);
+  return (folder == "/" ? "" : folder) + "/" + name;
+}
+
+// rename() that fails with EEXIST instead of replacing a file that has
+// appeared at to since it was looked for.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+#endif
+  if (::link(from.c_str(), to.c_str()) == 0) return ::unlink(from.c_str()), 0;
+  if (errno == EEXIST) return -1;
+  // A file system without hard links: the small window is unavoidable.
+  if (FileExists(to)) {
+    errno = EEXIST;
+    return -1;
+  }
+  return ::rename(from.c_str(), to.c_str());
+}
+
+// Gives the complete archive its name. One that replaces an old archive
+// reaches the disk first, so that a crash leaves the old one or the whole
+// new one.
+void MoveIntoPlace(TemporaryArchive& temp, const std::string& archive, const std::string& display,
+                   bool replace) {
+  if (replace) {
+    const int fd = ::open(temp.path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!synced || ::rename(temp.path.c_str(), archive.c_str()) != 0) {
+      throw CliError(ExitCode::kFileError, display + ": cannot replace the old archive (" +
+                                               std::strerror(errno) + "); it is kept");
+    }
+  } else if (RenameNoReplace(temp.path, archive) != 0) {
+    if (errno == EEXIST) {
+      throw CliError(ExitCode::kExists, display + ": appeared while compressing; not replaced");
+    }
+    throw CliError(ExitCode::kFileError,
+                   display + ": cannot give the archive its name (" + std::strerror(errno) + ")");
+  }
+  temp.path.clear();
 }
 
 }  // namespace
@@ -267,10 +333,9 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
 
 CompressResult CompressFile(const EngineApi& api, HostSession& session, const std::string& archive,
                             const std::string& display, const std::string& inputFolder,
-                            const std::vector<std::string>& masks,
-                            const std::string& sourceDisplay) {
-  const std::string engineArchive = ToEngineForm(archive);
-  CheckLength(engineArchive, kMaxArchivePath, "the archive path");
+                            const std::vector<std::string>& masks, const std::string& sourceDisplay,
+                            bool replace) {
+  CheckLength(ToEngineForm(archive), kMaxArchivePath, "the archive path");
   // The engine appends a backslash to an input folder longer than three
   // characters and to nothing shorter, so a short folder brings its own.
   std::string engineInput = ToEngineForm(inputFolder);
@@ -284,9 +349,25 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
   }
   const std::string source = masks.empty() ? "" : inputFolder + "/" + masks.front();
 
+  // The archive is written under a temporary name beside it and takes its
+  // name only when complete: a failure, a cancel or a crash never leaves a
+  // partial archive under that name, nor loses the archive it replaces.
   ArchiveScope archiveScope(api);
-  api.CreateArcFile(engineArchive.c_str());
-  uint16_t status = api.Status();
+  TemporaryArchive temp;
+  uint16_t status = GZARC_STATUS_EXISTS;
+  for (int attempt = 0; attempt < 16 && status == GZARC_STATUS_EXISTS; ++attempt) {
+    const std::string candidate = TemporaryNameBeside(archive);
+    const std::string engineTemp = ToEngineForm(candidate);
+    if (engineTemp.size() > kMaxArchivePath) {
+      throw CliError(ExitCode::kUsage,
+                     display + ": the folder's path is too long for the engine (at most " +
+                         std::to_string(kMaxArchivePath - BaseName(candidate).size() - 1) +
+                         " characters)");
+    }
+    api.CreateArcFile(engineTemp.c_str());
+    status = api.Status();
+    if (status == GZARC_STATUS_OK) temp.path = candidate;
+  }
   if (status == GZARC_STATUS_FILE_ERROR) {
     const std::string parent = DirName(archive);
     const std::string why = ::access(parent.c_str(), W_OK) != 0 ? std::strerror(errno) : "";
@@ -298,11 +379,7 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
   api.SetInputPath(engineInput.c_str());
   MaskList maskList(api);
   for (const auto& mask : masks) {
-    if (!maskList.Append(ToEngineForm(mask))) {
-      // Compression never ran, so the empty archive just created is ours to remove.
-      ::unlink(archive.c_str());
-      throw StatusError(api.Status(), display);
-    }
+    if (!maskList.Append(ToEngineForm(mask))) throw StatusError(api.Status(), display);
   }
 
   CompressResult result;
@@ -314,7 +391,7 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
     session.progress.Begin("compressing " + BaseName(source), result.sourceSize);
     const auto start = std::chrono::steady_clock::now();
     api.CompressFileMaskListArc(maskList.get());
-    result.seconds = SecondsSince(start) - session.progress.waitedSeconds();
+    result.seconds = SecondsSince(start);
     session.progress.Clear();
   }
 
@@ -324,7 +401,8 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
       break;
     case GZARC_STATUS_CANCELLED:
       throw CliError(ExitCode::kCancelled,
-                     display + ": cancelled" + CancelCause() + "; no archive written");
+                     display + ": cancelled" + CancelCause() +
+                         (replace ? "; the old archive is kept" : "; no archive written"));
     case GZARC_STATUS_IS_DIRECTORY:
       throw StatusError(status, sourceDisplay);
     case GZARC_STATUS_FILE_ERROR: {
@@ -337,6 +415,7 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
     default:
       throw StatusError(status, display);
   }
+  MoveIntoPlace(temp, archive, display, replace);
   result.archiveSize = FileSize(archive);
   return result;
 }

@@ -67,13 +67,15 @@ struct CompressResult {
   int64_t archiveSize = 0;
   double seconds = 0;
 };
-// Creates archive and compresses into it the files named by masks, which
-// are relative to inputFolder. The engine takes exactly one. sourceDisplay
-// names the first file in messages.
+// Compresses the files named by masks, which are relative to inputFolder,
+// into archive (the engine takes exactly one). The archive is written under
+// a temporary name and takes its own when complete, replacing an existing
+// file only when replace is set. sourceDisplay names the first file in
+// messages.
 CompressResult CompressFile(const EngineApi& api, HostSession& session, const std::string& archive,
                             const std::string& display, const std::string& inputFolder,
-                            const std::vector<std::string>& masks,
-                            const std::string& sourceDisplay);
+                            const std::vector<std::string>& masks, const std::string& sourceDisplay,
+                            bool replace);
 
 // Deletes the matching member, which removes the archive file. Returns the
 // listing of what was deleted.

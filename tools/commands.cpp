@@ -273,10 +273,19 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
     }
   }
 
-  if (options.force && FileExists(archive)) {
+  // The archive is written under a temporary name and moved over an old one
+  // only when complete, so a refused, failed or cancelled run keeps it.
+  if (FileExists(archive)) {
+    if (!options.force) {
+      throw CliError(ExitCode::kExists, shown + ": already exists (--force replaces it)");
+    }
     const std::string source = inputFolder + "/" + files.front();
-    if (std::filesystem::exists(source) && std::filesystem::equivalent(source, archive)) {
+    std::error_code ec;
+    if (std::filesystem::exists(source, ec) && std::filesystem::equivalent(source, archive, ec)) {
       throw CliError(ExitCode::kUsage, shown + ": the archive cannot be its own source");
+    }
+    if (std::filesystem::is_directory(archive, ec)) {
+      throw CliError(ExitCode::kFileError, shown + ": is a folder; not replaced");
     }
     if (StdinIsTerminal()) {
       InterruptGuard interrupts;
@@ -286,20 +295,12 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
         throw CliError(ExitCode::kExists, shown + ": already exists; not replaced");
       }
     }
-    std::error_code ec;
-    if (std::filesystem::is_directory(archive, ec)) {
-      throw CliError(ExitCode::kFileError, shown + ": is a folder; not removed");
-    }
-    if (!std::filesystem::remove(archive, ec) || ec) {
-      throw CliError(ExitCode::kFileError,
-                     shown + ": cannot remove the existing archive (" + ec.message() + ")");
-    }
   }
 
   HostSession session(ShowProgress(options));
   ConfigureSession(session, options);
-  const CompressResult result =
-      CompressFile(api, session, archive, shown, inputFolder, files, options.operands[1]);
+  const CompressResult result = CompressFile(api, session, archive, shown, inputFolder, files,
+                                             options.operands[1], options.force);
   if (!options.quiet) {
     std::printf("created %s: %s -> %s (%lld%%) in %s, %s\n", shown.c_str(),
                 HumanSize(result.sourceSize).c_str(), HumanSize(result.archiveSize).c_str(),

@@ -131,7 +131,7 @@ ExitCode RunDemo(const EngineApi& api, const std::string& enginePath, const Opti
   ConfigureSession(session, options);
   session.existing = ExistingPolicy::kOverwrite;
   const CompressResult packed =
-      CompressFile(api, session, archive, archive, folder.path(), {sourceName}, source);
+      CompressFile(api, session, archive, archive, folder.path(), {sourceName}, source, false);
   if (talk) {
     std::printf("  create   %s: %s -> %s (%lld%%) in %.2f s, %s\n", BaseName(archive).c_str(),
                 HumanSize(packed.sourceSize).c_str(), HumanSize(packed.archiveSize).c_str(),

@@ -84,7 +84,10 @@ const std::map<std::string, std::string> kCommandHelp = {
      "and stored under that relative path.\n"
      "\n"
      "  -C DIR    take FILE from DIR\n"
-     "  --force   remove an existing ARCHIVE first (asks on a terminal)\n"},
+     "  --force   replace an existing ARCHIVE (asks on a terminal)\n"
+     "\n"
+     "The archive is written under a hidden temporary name beside it and takes\n"
+     "its name only when complete: a failure or a cancel keeps an old one.\n"},
     {"delete",
      "usage: gzarc delete ARCHIVE... [-m MASK]...\n"
      "\n"
