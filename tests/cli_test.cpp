@@ -578,9 +578,19 @@ TEST_F(Cli, CreateWithInputFolderStoresTheRelativeName) {
   o = Run({"list", "--json", "a.gz"});
   EXPECT_NE(o.out.find("\"name\": \"docs\\\\a.txt\""), std::string::npos) << o.out;
 
-  o = Run({"create", "-C", "root", "b.gz", Path("root/docs/a.txt")});
-  EXPECT_EQ(o.code, 2);
-  EXPECT_NE(o.err.find("relative to root"), std::string::npos) << o.err;
+  // A path into DIR is stored relative to it; one that leaves it is refused.
+  o = Run({"create", "-C", "root", "b.gz", Path("root/docs/../docs/a.txt")});
+  ASSERT_EQ(o.code, 0) << o.err;
+  o = Run({"list", "--json", "b.gz"});
+  EXPECT_NE(o.out.find("\"name\": \"docs\\\\a.txt\""), std::string::npos) << o.out;
+  WriteFile(Path("outside.txt"), std::string("outside"));
+  for (const std::string& file : {std::string("../outside.txt"),
+                                  std::string("docs/../../outside.txt"), Path("outside.txt")}) {
+    o = Run({"create", "-C", "root", "c.gz", file});
+    EXPECT_EQ(o.code, 2) << file;
+    EXPECT_NE(o.err.find(file + ": is outside root"), std::string::npos) << o.err;
+    EXPECT_FALSE(FileExists(Path("c.gz")));
+  }
 }
 
 TEST_F(Cli, CreateStatusMessagesLeaveNoArchive) {
@@ -596,7 +606,11 @@ TEST_F(Cli, CreateStatusMessagesLeaveNoArchive) {
       {{"create", "f.gz", "nothere.txt"}, 1, "gzarc: nothere.txt: cannot open (No such file"},
       {{"create", "nofolder/f.gz", "one.txt"}, 1, "gzarc: nofolder/f.gz: cannot create"},
       {{"create", "-C", ".", "f.gz", "folder/"}, 7, "gzarc: f.gz: nothing to compress"},
+      // Like gzip, regular files only: a device never ends, a FIFO blocks.
+      {{"create", "f.gz", "/dev/zero"}, 2, "gzarc: /dev/zero: is a character device, not a"},
+      {{"create", "f.gz", "fifo"}, 2, "gzarc: fifo: is a FIFO, not a regular file"},
   };
+  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
   const std::set<std::string> before = Names(dir_.path());
   for (const auto& [args, code, message] : cases) {
     const Outcome o = Run(args);

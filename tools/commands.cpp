@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +12,8 @@
 
 namespace gzarc_cli {
 namespace {
+
+namespace fs = std::filesystem;
 
 // The archive opened, listed and closed again.
 Listing ListOne(const EngineApi& api, const std::string& display,
@@ -178,6 +182,18 @@ ExitCode ListSeveral(const EngineApi& api, const Options& options) {
   return code;
 }
 
+// "a FIFO" and the like for a file that exists and is neither a regular
+// file nor a folder (symbolic links followed), else "".
+std::string SpecialFileKind(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "";
+  if (S_ISCHR(st.st_mode)) return "a character device";
+  if (S_ISBLK(st.st_mode)) return "a block device";
+  if (S_ISFIFO(st.st_mode)) return "a FIFO";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? "" : "a special file";
+}
+
 std::string Seconds(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f s", seconds);
@@ -255,13 +271,17 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
   std::string inputFolder;
   if (!options.directory.empty()) {
     // The files are named relative to DIR and stored under those names.
+    // A path that leaves DIR would be stored with ".." in it.
     inputFolder = AbsolutePath(options.directory);
     for (auto& file : files) {
-      if (!file.empty() && file.front() == '/') {
+      const fs::path given(file);
+      const fs::path full = given.is_absolute() ? given : fs::path(inputFolder) / given;
+      const fs::path relative = full.lexically_normal().lexically_relative(inputFolder);
+      if (relative.empty() || *relative.begin() == "..") {
         throw CliError(ExitCode::kUsage,
-                       file + ": with -C, name the file relative to " + options.directory);
+                       file + ": is outside " + options.directory + "; with -C, name a file in it");
       }
-      file = std::filesystem::path(file).lexically_normal().string();
+      file = relative.string();
     }
   } else {
     // The file is stored under its own name, without its folders.
@@ -269,7 +289,17 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
     inputFolder = DirName(first);
     files.front() = BaseName(first);
     for (std::size_t i = 1; i < files.size(); ++i) {
-      files[i] = std::filesystem::relative(AbsolutePath(files[i]), inputFolder).string();
+      files[i] = fs::relative(AbsolutePath(files[i]), inputFolder).string();
+    }
+  }
+
+  // Like gzip, only regular files: a device would be read for ever, a FIFO
+  // blocks or gives whatever its writer sends.
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string kind = SpecialFileKind(inputFolder + "/" + files[i]);
+    if (!kind.empty()) {
+      throw CliError(ExitCode::kUsage, options.operands[i + 1] + ": is " + kind +
+                                           ", not a regular file; nothing compressed");
     }
   }
 
@@ -281,10 +311,10 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
     }
     const std::string source = inputFolder + "/" + files.front();
     std::error_code ec;
-    if (std::filesystem::exists(source, ec) && std::filesystem::equivalent(source, archive, ec)) {
+    if (fs::exists(source, ec) && fs::equivalent(source, archive, ec)) {
       throw CliError(ExitCode::kUsage, shown + ": the archive cannot be its own source");
     }
-    if (std::filesystem::is_directory(archive, ec)) {
+    if (fs::is_directory(archive, ec)) {
       throw CliError(ExitCode::kFileError, shown + ": is a folder; not replaced");
     }
     if (StdinIsTerminal()) {
