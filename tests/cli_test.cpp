@@ -674,11 +674,12 @@ TEST_F(Cli, ExtractCorruptDataLeavesNoFile) {
   PutLE32(bad, 0);
   PutLE32(bad, 100);
   WriteFile(Path("bad.gz"), bad);
-  Outcome o = Run({"extract", "bad.gz", "-C", "out"});
+  Outcome o = Run({"extract", "bad.gz", "-C", "out/deep"});
   EXPECT_EQ(o.code, 4) << o.err;
   EXPECT_NE(o.err.find("gzarc: bad.gz: data is corrupt (CRC or DEFLATE error)"), std::string::npos)
       << o.err;
-  EXPECT_FALSE(FileExists(Path("out/bad.txt")));
+  // The folders made for it go again.
+  EXPECT_FALSE(FileExists(Path("out")));
 
   // Sound DEFLATE data under a wrong CRC-32 is no better.
   std::string wrongCrc = StoredGzip("crc.txt", SampleText(5000), 0);
@@ -688,6 +689,67 @@ TEST_F(Cli, ExtractCorruptDataLeavesNoFile) {
   EXPECT_EQ(o.code, 4) << o.err;
   EXPECT_NE(o.err.find("gzarc: crc.gz: data is corrupt"), std::string::npos) << o.err;
   EXPECT_FALSE(FileExists(Path("out/crc.txt")));
+}
+
+// A file system mounted for a test (root only), unmounted when it goes.
+class Mount {
+ public:
+  Mount(const std::string& path, const std::string& options) : path_(path) {
+    fs::create_directory(path);
+    mounted_ = ::geteuid() == 0 && gzarc::test::Run("mount -t tmpfs -o " + options +
+                                                    " gzarc-cli '" + path + "' 2>/dev/null") == 0;
+  }
+  ~Mount() {
+    if (mounted_) gzarc::test::Run("umount '" + path_ + "'");
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+// The engine gives only a status: the message names the reason, nothing is
+// left behind (no -C folder made for it) and nothing is lost.
+TEST_F(Cli, FailuresSayWhyAndLoseNothing) {
+  REQUIRE_ENGINE(extracts);
+  REQUIRE_ENGINE(compresses);
+  WriteFile(Path("n.gz"), StoredGzip("notes.txt", SampleText(3u << 20), 0));
+  WriteFile(Path("self.gz"), StoredGzip("self.gz", "its content", 0));
+  WriteFile(Path("file.txt"), std::string("a file"));
+  WriteFile(Path("noisy.bin"), NoisyData(3u << 20));
+  fs::create_directories(Path("out/notes.txt"));
+  const Mount small(Path("small"), "size=1m"), readOnly(Path("ro"), "ro,size=1m");
+  WriteFile(Path("small/old.gz"), std::string("old archive"));
+  std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+      {{"extract", "n.gz", "-C", "file.txt"},
+       1,
+       "notes.txt: " + Path("file.txt") + " is not a folder"},
+      {{"extract", "n.gz", "-C", "out", "--overwrite"}, 1, "notes.txt: it is a folder"},
+      {{"extract", "--overwrite", "self.gz"},
+       6,
+       "self.gz: extracting it to " + Path("self.gz") + " would overwrite the archive itself"},
+  };
+  if (small.mounted()) {
+    cases.push_back({{"extract", "n.gz", "-C", "small/new"}, 1, "the disk is full ("});
+    cases.push_back({{"create", "--force", "small/old.gz", "noisy.bin"}, 1, "the disk is full"});
+  }
+  if (readOnly.mounted()) {
+    cases.push_back(
+        {{"extract", "n.gz", "-C", "ro/new"}, 1, Path("ro") + " is on a read-only file system"});
+  }
+  const std::set<std::string> before = Names(dir_.path()), onSmall = Names(Path("small"));
+  for (const auto& [args, code, message] : cases) {
+    const Outcome o = Run(args);
+    EXPECT_EQ(o.code, code) << args[1] << ": " << o.err;
+    EXPECT_NE(o.err.find(message), std::string::npos) << o.err;
+    EXPECT_EQ(Names(dir_.path()), before) << o.err;
+    EXPECT_EQ(Names(Path("small")), onSmall) << o.err;
+  }
+  EXPECT_EQ(ReadText(Path("self.gz")), StoredGzip("self.gz", "its content", 0));
+  if (small.mounted()) {
+    EXPECT_EQ(ReadText(Path("small/old.gz")), "old archive");
+  }
 }
 
 TEST_F(Cli, ExtractPromptOnTerminal) {

@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <random>
 
+#include "format.h"
 #include "host_paths.h"
 #include "messages.h"
 
@@ -37,6 +40,7 @@ void AppendMasks(const EngineApi& api, MaskList& list, const std::vector<std::st
 int32_t GZARC_CALL OnFileName(void* context, const char* /*from*/, const char* to) {
   auto& session = *static_cast<HostSession*>(context);
   session.currentTarget = FromEngineForm(to != nullptr ? to : "");
+  session.reported.push_back(session.currentTarget);
   return 1;
 }
 
@@ -216,6 +220,33 @@ std::string FileProblem(const std::string& path, bool forWriting) {
   return "";
 }
 
+std::string WhyCannotWrite(const std::string& target, int64_t size) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
+  // The nearest path on the way that exists; a file there stops the walk.
+  std::string folder = DirName(target);
+  while (::stat(folder.c_str(), &st) != 0 && DirName(folder) != folder) folder = DirName(folder);
+  if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    if (errno == EROFS) return folder + " is on a read-only file system";
+    return folder + " is not writable (" + std::strerror(errno) + ")";
+  }
+  if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) {
+    return "the existing file is not writable (" + std::string(std::strerror(errno)) + ")";
+  }
+  // What failed was removed again, so the space it took is free once more:
+  // a disk that cannot take the whole file, give or take a little, is full.
+  struct statvfs disk {};
+  if (::statvfs(folder.c_str(), &disk) == 0) {
+    const int64_t free = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
+    constexpr int64_t kSlack = int64_t{1} << 20;
+    if (free < size + kSlack) {
+      return "the disk is full (" + HumanSize(free) + " free, " + HumanSize(size) + " needed)";
+    }
+  }
+  return "";
+}
+
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
@@ -279,6 +310,20 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
   std::memcpy(record.data() + kExtractDirOffset, engineFolder.c_str(), engineFolder.size());
   api.SetDecompExtraFeatures(record.data());
 
+  // Written over with --overwrite or a "yes", the archive would be lost
+  // halfway through its own extraction. The same file by device and inode
+  // catches links and other spellings of the path.
+  for (const auto& target : targets) {
+    if (target != archive && !SameFile(target, archive)) continue;
+    if (session.existing == ExistingPolicy::kSkip || session.replaceNone) {
+      session.skipped.push_back(target);
+      return {};
+    }
+    throw CliError(ExitCode::kExists, display + ": extracting it to " + target +
+                                          " would overwrite the archive itself; not extracted"
+                                          " (use -C DIR)");
+  }
+
   MaskList maskList(api);
   AppendMasks(api, maskList, masks, display);
   const std::string label =
@@ -286,6 +331,7 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
 
   ExtractResult result;
   session.currentTarget.clear();
+  session.reported.clear();
   {
     InterruptGuard interrupts;
     CallbackScope callbacks(api, session, true);
@@ -304,7 +350,15 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
                    display + ": cancelled" + CancelCause() + "; nothing extracted");
   }
   if (status == GZARC_STATUS_FILE_ERROR || status == GZARC_STATUS_WRITE_SHORT) {
-    const std::string& target = session.currentTarget;
+    // The engine gives only a status; the file system tells why.
+    const std::string target = !session.currentTarget.empty() ? session.currentTarget
+                               : targets.empty()              ? ""
+                                                              : targets.front();
+    const std::string why =
+        target.empty() ? "" : WhyCannotWrite(target, std::max(total, result.bytes));
+    if (!why.empty()) {
+      throw CliError(ExitCode::kFileError, display + ": cannot extract to " + target + ": " + why);
+    }
     throw CliError(ExitCodeForStatus(status),
                    display + ": " + StatusText(status) +
                        (target.empty() ? "" : " (extracting to " + target + ")"));
@@ -319,7 +373,9 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
     }
     return false;
   };
-  for (const auto& target : targets) {
+  // The paths the engine reported writing, should its names differ from the
+  // ones expected.
+  for (const auto& target : session.reported.empty() ? targets : session.reported) {
     if (kept(target)) continue;
     // The engine reported success; make sure the file is really there.
     if (!FileExists(target)) {
@@ -410,6 +466,11 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
       if (!why.empty()) {
         throw CliError(ExitCode::kFileError, sourceDisplay + ": cannot open (" + why + ")");
       }
+      throw StatusError(status, display);
+    }
+    case GZARC_STATUS_WRITE_SHORT: {
+      const std::string why = WhyCannotWrite(archive, result.sourceSize);
+      if (!why.empty()) throw CliError(ExitCode::kFileError, display + ": cannot write: " + why);
       throw StatusError(status, display);
     }
     default:

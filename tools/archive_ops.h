@@ -30,9 +30,10 @@ struct HostSession {
   bool replaceAll = false;
   bool replaceNone = false;
   bool quit = false;
-  std::string currentTarget;         // the output path the engine reported last
-  std::vector<std::string> skipped;  // kept by the user's choice
-  std::vector<std::string> refused;  // kept because nobody could be asked
+  std::string currentTarget;          // the output path the engine reported last
+  std::vector<std::string> reported;  // every output path it reported
+  std::vector<std::string> skipped;   // kept by the user's choice
+  std::vector<std::string> refused;   // kept because nobody could be asked
 };
 
 struct Member {
@@ -101,6 +102,9 @@ std::string JoinMasks(const std::vector<std::string>& masks);
 // The reason a file cannot be used, from the system ("No such file or
 // directory"), or "" when it looks fine.
 std::string FileProblem(const std::string& path, bool forWriting);
+// Why size bytes cannot be written at target, from what the file system
+// shows (a folder in the way, a read-only folder, a full disk), or "".
+std::string WhyCannotWrite(const std::string& target, int64_t size);
 bool FileExists(const std::string& path);
 int64_t FileSize(const std::string& path);
 

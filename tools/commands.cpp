@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -194,6 +195,28 @@ std::string SpecialFileKind(const std::string& path) {
   return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) ? "" : "a special file";
 }
 
+// The folders on the way to the extraction folder that do not exist yet.
+// The engine creates them as it writes; those that the run leaves empty (it
+// failed or was cancelled) are removed again, the deepest first.
+class NewFolders {
+ public:
+  explicit NewFolders(const std::string& folder) {
+    for (std::string f = folder; !FileExists(f) && DirName(f) != f; f = DirName(f)) {
+      folders_.push_back(f);
+    }
+  }
+  ~NewFolders() {
+    for (const auto& f : folders_) {
+      if (::rmdir(f.c_str()) != 0) break;
+    }
+  }
+  NewFolders(const NewFolders&) = delete;
+  NewFolders& operator=(const NewFolders&) = delete;
+
+ private:
+  std::vector<std::string> folders_;
+};
+
 std::string Seconds(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f s", seconds);
@@ -231,6 +254,7 @@ ExitCode RunList(const EngineApi& api, const Options& options) {
 
 ExitCode RunExtract(const EngineApi& api, const Options& options) {
   const std::string folder = AbsolutePath(options.directory.empty() ? "." : options.directory);
+  const NewFolders newFolders(folder);
   // One session for all archives: "all" and "none" at the prompt hold for the rest.
   HostSession session(ShowProgress(options));
   ConfigureSession(session, options);

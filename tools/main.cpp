@@ -74,7 +74,8 @@ const std::map<std::string, std::string> kCommandHelp = {
      "\n"
      "Without either flag an existing file is asked about on a terminal\n"
      "(yes / no / all / none / quit); elsewhere it is kept, with a message and\n"
-     "exit code 6.\n"},
+     "exit code 6. The archive itself is never the output (exit code 6). A\n"
+     "missing DIR is removed again when the extraction fails.\n"},
     {"create",
      "usage: gzarc create ARCHIVE FILE [-C DIR] [--force]\n"
      "\n"
