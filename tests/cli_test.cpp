@@ -274,6 +274,17 @@ std::string NoisyData(std::size_t size) {
   return data;
 }
 
+// True when text is one JSON document d for which the Python condition holds.
+bool JsonHolds(const std::string& text, const std::string& condition) {
+  TempDir dir;
+  WriteFile(dir.Native("d.json"), text);
+  WriteFile(dir.Native("check.py"),
+            "import json, sys\nd = json.load(open(sys.argv[1]))\n"
+            "sys.exit(0 if (" +
+                condition + ") else 1)\n");
+  return gzarc::test::Run("python3 " + dir.Native("check.py") + " " + dir.Native("d.json")) == 0;
+}
+
 // ---- What the engine on this branch can do --------------------------------
 
 class EngineProbe {
@@ -437,6 +448,23 @@ TEST_F(Cli, ListTableAndJson) {
   o = Run({"list", "-m*.doc", "notes.gz"});
   EXPECT_EQ(o.code, 5);
   EXPECT_NE(o.err.find("gzarc: notes.gz: no member matches '*.doc'"), std::string::npos) << o.err;
+
+  // --json answers with a document whatever the outcome, with the same exit code.
+  const std::vector<std::tuple<std::vector<std::string>, int, std::string>> failures = {
+      {{"list", "--json", "-m*.doc", "notes.gz"},
+       5,
+       "d==dict(archive='notes.gz', error=\"no member matches '*.doc'\", exit_code=5)"},
+      {{"list", "--json", "missing.gz"}, 1, "d['exit_code']==1 and 'No such file' in d['error']"},
+      {{"list", "--json", "-m*.doc", "notes.gz", "notes.gz"},
+       5,
+       "d['archives']==[] and d['exit_code']==5 and 'in 2 archives' in d['error']"},
+      {{"--engine", Path("nowhere.so"), "list", "--json", "notes.gz"}, 8, "d['exit_code']==8"},
+  };
+  for (const auto& [args, code, condition] : failures) {
+    o = Run(args);
+    EXPECT_EQ(o.code, code) << o.err;
+    EXPECT_TRUE(JsonHolds(o.out, condition)) << o.out;
+  }
 }
 
 TEST_F(Cli, ListStatusMessages) {
@@ -523,6 +551,29 @@ TEST_F(Cli, SeveralArchivesInTurn) {
   EXPECT_EQ(o.code, 3);
   EXPECT_FALSE(FileExists(Path("a.gz")) || FileExists(Path("b.gz")));
   EXPECT_TRUE(FileExists(Path("bad.gz")));
+}
+
+// A stored name is the archive maker's: human output shows its control
+// characters as escapes, so it cannot drive the terminal; --json keeps it.
+TEST_F(Cli, ControlCharactersInNamesAreShownEscaped) {
+  REQUIRE_ENGINE(lists);
+  REQUIRE_ENGINE(extracts);
+  const std::string name = "red\x1b[31mtext\a\xc2\x9b.txt";
+  WriteFile(Path("e.gz"), StoredGzip(name, "data", 0));
+  const std::string shown = "red\\033[31mtext\\a\\302\\233.txt";
+  for (const auto& args : {std::vector<std::string>{"list", "e.gz"},
+                           std::vector<std::string>{"extract", "e.gz", "-C", "out"},
+                           // again: the file is in the way, an error names it
+                           std::vector<std::string>{"extract", "e.gz", "-C", "out"}}) {
+    const Outcome o = Run(args);
+    EXPECT_NE((o.out + o.err).find(shown), std::string::npos) << o.out << o.err;
+    EXPECT_EQ((o.out + o.err).find_first_of("\x1b\a"), std::string::npos) << o.out << o.err;
+  }
+  EXPECT_TRUE(FileExists(Path("out/" + name)));
+  const Outcome o = Run({"list", "--json", "e.gz"});
+  EXPECT_TRUE(JsonHolds(o.out, "d['members'][0]['name']=='red\\x1b[31mtext\\x07\\x9b.txt'"))
+      << o.out;
+  EXPECT_EQ(o.out.find_first_of("\x1b\a"), std::string::npos) << o.out;
 }
 
 // ---- create ----------------------------------------------------------------

@@ -34,12 +34,12 @@ void PrintRow(const Member& m, const std::string& host) {
 
 void PrintTable(const std::string& display, const Listing& listing) {
   const std::string host = HostSystemName(listing.info.hostSystemCode);
-  std::printf("Archive: %s\n", display.c_str());
+  std::printf("Archive: %s\n", Printable(display).c_str());
   std::printf("%14s %14s %6s  %-10s %-8s  %-9s %s\n", "Size", "Packed", "Ratio", "Date", "Time",
               "Host", "Name");
   for (const auto& m : listing.members) {
     PrintRow(m, host);
-    std::printf("%s\n", m.name.c_str());
+    std::printf("%s\n", Printable(m.name).c_str());
   }
 }
 
@@ -71,6 +71,15 @@ std::string JsonListing(const std::string& display, const Listing& listing,
   return out;
 }
 
+// One archive that failed, as a JSON object: archive, error (the message
+// without the archive's name in front) and exit_code.
+std::string JsonFailure(const std::string& display, const std::string& message, ExitCode code) {
+  const std::string prefix = display + ": ";
+  const std::string why = message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+  return "{\"archive\": " + JsonString(display) + ", \"error\": " + JsonString(why) +
+         ", \"exit_code\": " + std::to_string(static_cast<int>(code)) + "}";
+}
+
 // Handles each archive in turn with handle(display), which throws CliError
 // on a failure. A failure is reported (and passed to failed) and the next
 // archive still handled; a cancel ends the run at once. With several
@@ -87,8 +96,7 @@ ExitCode ForEachArchive(const Options& options,
   ExitCode worst = ExitCode::kOk;
   std::size_t matched = 0, unmatched = 0;
   const auto report = [&](const std::string& display, const std::string& message, ExitCode code) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "gzarc: %s\n", message.c_str());
+    ReportError(message);
     if (failed) failed(display, message, code);
     worst = Worse(worst, code);
   };
@@ -125,7 +133,7 @@ ExitCode ForEachArchive(const Options& options,
 // totals line, or one JSON object holding every archive and the totals.
 ExitCode ListSeveral(const EngineApi& api, const Options& options) {
   std::size_t width = 7;  // "Archive"
-  for (const auto& display : options.operands) width = std::max(width, display.size());
+  for (const auto& display : options.operands) width = std::max(width, Printable(display).size());
   const int archiveWidth = static_cast<int>(width);
   int64_t unpacked = 0, packed = 0;
   std::size_t listed = 0, failures = 0;
@@ -142,7 +150,8 @@ ExitCode ListSeveral(const EngineApi& api, const Options& options) {
       const std::string host = HostSystemName(listing.info.hostSystemCode);
       for (const auto& m : listing.members) {
         PrintRow(m, host);
-        std::printf("%-*s %s\n", archiveWidth, display.c_str(), m.name.c_str());
+        std::printf("%-*s %s\n", archiveWidth, Printable(display).c_str(),
+                    Printable(m.name).c_str());
       }
     }
     for (const auto& m : listing.members) {
@@ -152,14 +161,15 @@ ExitCode ListSeveral(const EngineApi& api, const Options& options) {
     ++listed;
     return ExitCode::kOk;
   };
+  std::string noMatch;  // no member matched in any archive: the run's error, not one archive's
   const auto failed = [&](const std::string& display, const std::string& message, ExitCode code) {
-    if (display.empty()) return;  // no match in any archive: not one archive's failure
+    if (display.empty()) {
+      noMatch = ",\n  \"error\": " + JsonString(message) +
+                ",\n  \"exit_code\": " + std::to_string(static_cast<int>(code));
+      return;
+    }
     ++failures;
-    if (!options.json) return;
-    const std::string prefix = display + ": ";
-    const std::string why = message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
-    entries.push_back("{\"archive\": " + JsonString(display) + ", \"error\": " + JsonString(why) +
-                      ", \"exit_code\": " + std::to_string(static_cast<int>(code)) + "}");
+    if (options.json) entries.push_back(JsonFailure(display, message, code));
   };
   const ExitCode code = ForEachArchive(options, listOne, failed);
 
@@ -173,7 +183,7 @@ ExitCode ListSeveral(const EngineApi& api, const Options& options) {
     out += ",\n  \"totals\": {\"archives\": " + std::to_string(listed) +
            ", \"failed\": " + std::to_string(failures) + ", \"size\": " + std::to_string(unpacked) +
            ", \"packed_size\": " + std::to_string(packed) +
-           ", \"ratio\": " + std::to_string(ratio) + "}\n}\n";
+           ", \"ratio\": " + std::to_string(ratio) + "}" + noMatch + "\n}\n";
     std::fputs(out.c_str(), stdout);
   } else if (listed > 0) {
     std::printf(kRowFormat, GroupedBytes(unpacked).c_str(), GroupedBytes(packed).c_str(), ratio, "",
@@ -241,15 +251,22 @@ void ConfigureSession(HostSession& session, const Options& options) {
 
 ExitCode RunList(const EngineApi& api, const Options& options) {
   if (options.operands.size() > 1) return ListSeveral(api, options);
-  return ForEachArchive(options, [&](const std::string& display) {
-    const Listing listing = ListOne(api, display, options.masks);
-    if (options.json) {
-      std::printf("%s\n", JsonListing(display, listing).c_str());
-    } else {
-      PrintTable(display, listing);
-    }
-    return ExitCode::kOk;
-  });
+  // With --json a failure is a JSON document too, for the script reading it.
+  const auto failed = [&](const std::string& display, const std::string& message, ExitCode code) {
+    if (options.json) std::printf("%s\n", JsonFailure(display, message, code).c_str());
+  };
+  return ForEachArchive(
+      options,
+      [&](const std::string& display) {
+        const Listing listing = ListOne(api, display, options.masks);
+        if (options.json) {
+          std::printf("%s\n", JsonListing(display, listing).c_str());
+        } else {
+          PrintTable(display, listing);
+        }
+        return ExitCode::kOk;
+      },
+      failed);
 }
 
 ExitCode RunExtract(const EngineApi& api, const Options& options) {
@@ -264,16 +281,15 @@ ExitCode RunExtract(const EngineApi& api, const Options& options) {
     const ExtractResult result =
         ExtractArchive(api, session, AbsolutePath(display), display, folder, options.masks);
     for (const auto& path : session.refused) {
-      std::fprintf(stderr,
-                   "gzarc: %s: already exists; not replaced (use --overwrite or --skip-existing)\n",
-                   path.c_str());
+      ReportError(path + ": already exists; not replaced (use --overwrite or --skip-existing)");
     }
     if (!options.quiet) {
       for (const auto& path : session.skipped)
-        std::printf("skipped %s (kept the existing file)\n", path.c_str());
+        std::printf("skipped %s (kept the existing file)\n", Printable(path).c_str());
       for (const auto& path : result.written) {
-        std::printf("extracted %s (%s in %s, %s)\n", path.c_str(), HumanSize(result.bytes).c_str(),
-                    Seconds(result.seconds).c_str(), Speed(result.bytes, result.seconds).c_str());
+        std::printf("extracted %s (%s in %s, %s)\n", Printable(path).c_str(),
+                    HumanSize(result.bytes).c_str(), Seconds(result.seconds).c_str(),
+                    Speed(result.bytes, result.seconds).c_str());
       }
       std::fflush(stdout);
     }
@@ -343,7 +359,7 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
     }
     if (StdinIsTerminal()) {
       InterruptGuard interrupts;
-      if (!AskYesNo("gzarc: " + shown + " already exists; replace it?")) {
+      if (!AskYesNo("gzarc: " + Printable(shown) + " already exists; replace it?")) {
         if (Interrupted())
           throw CliError(ExitCode::kCancelled, shown + ": cancelled" + CancelCause());
         throw CliError(ExitCode::kExists, shown + ": already exists; not replaced");
@@ -356,7 +372,7 @@ ExitCode RunCreate(const EngineApi& api, const Options& options) {
   const CompressResult result = CompressFile(api, session, archive, shown, inputFolder, files,
                                              options.operands[1], options.force);
   if (!options.quiet) {
-    std::printf("created %s: %s -> %s (%lld%%) in %s, %s\n", shown.c_str(),
+    std::printf("created %s: %s -> %s (%lld%%) in %s, %s\n", Printable(shown).c_str(),
                 HumanSize(result.sourceSize).c_str(), HumanSize(result.archiveSize).c_str(),
                 static_cast<long long>(RatioPercent(result.archiveSize, result.sourceSize)),
                 Seconds(result.seconds).c_str(), Speed(result.sourceSize, result.seconds).c_str());
@@ -368,8 +384,8 @@ ExitCode RunDelete(const EngineApi& api, const Options& options) {
   return ForEachArchive(options, [&](const std::string& display) {
     const Listing listing = DeleteFromArchive(api, AbsolutePath(display), display, options.masks);
     if (!options.quiet) {
-      for (const auto& m : listing.members) std::printf("deleted %s\n", m.name.c_str());
-      std::printf("removed %s (a gzip archive holds one member)\n", display.c_str());
+      for (const auto& m : listing.members) std::printf("deleted %s\n", Printable(m.name).c_str());
+      std::printf("removed %s (a gzip archive holds one member)\n", Printable(display).c_str());
     }
     return ExitCode::kOk;
   });

@@ -1,7 +1,9 @@
 #include "format.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 namespace gzarc_cli {
 
@@ -138,6 +140,18 @@ std::size_t Utf8SequenceLength(const std::string& text, std::size_t i) {
   return overlong || surrogate || code > 0x10FFFF ? 0 : length;
 }
 
+// U+0080..U+009F, the C1 controls (CSI among them), in UTF-8.
+bool IsC1Control(const std::string& text, std::size_t i, std::size_t length) {
+  return length == 2 && static_cast<unsigned char>(text[i]) == 0xC2 &&
+         static_cast<unsigned char>(text[i + 1]) < 0xA0;
+}
+
+void AppendUnicodeEscape(std::string& out, unsigned code) {
+  char escape[8];
+  std::snprintf(escape, sizeof escape, "\\u%04x", code);
+  out += escape;
+}
+
 }  // namespace
 
 // Bytes that are not UTF-8 (names from other code pages) become U+FFFD, so
@@ -151,6 +165,9 @@ std::string JsonString(const std::string& text) {
       const std::size_t length = Utf8SequenceLength(text, i);
       if (length == 0) {
         out += "\\ufffd";
+      } else if (IsC1Control(text, i, length)) {
+        AppendUnicodeEscape(out, static_cast<unsigned char>(text[i + 1]));
+        i += 1;
       } else {
         out.append(text, i, length);
         i += length - 1;
@@ -174,16 +191,50 @@ std::string JsonString(const std::string& text) {
         out += "\\t";
         break;
       default:
-        if (c < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", c);
-          out += escape;
+        if (c < 0x20 || c == 0x7F) {
+          AppendUnicodeEscape(out, c);
         } else {
           out += ch;
         }
     }
   }
   return out + "\"";
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  const auto octal = [&out](unsigned char c) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\%03o", c);
+    out += escape;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      const std::size_t length = Utf8SequenceLength(text, i);
+      if (length == 0 || IsC1Control(text, i, length)) {
+        for (std::size_t k = 0; k < std::max<std::size_t>(length, 1); ++k) {
+          octal(static_cast<unsigned char>(text[i + k]));
+        }
+        i += std::max<std::size_t>(length, 1) - 1;
+      } else {
+        out.append(text, i, length);
+        i += length - 1;
+      }
+      continue;
+    }
+    static constexpr std::string_view kNamed = "\a\b\t\n\v\f\r";
+    static constexpr std::string_view kLetters = "abtnvfr";
+    if (const auto named = kNamed.find(static_cast<char>(c)); named != std::string_view::npos) {
+      out += '\\';
+      out += kLetters[named];
+    } else if (c < 0x20 || c == 0x7F) {
+      octal(c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 }  // namespace gzarc_cli

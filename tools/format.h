@@ -29,7 +29,16 @@ std::string TimeText(const DateTime& t);  // "13:45:10", or "-"
 // The name the engine's OS code stands for.
 std::string HostSystemName(uint32_t code);
 
-// A JSON string literal, quotes included.
+// A JSON string literal, quotes included. Control characters (C0, DEL, C1)
+// are escaped, so the exact name survives and a terminal that shows the
+// JSON sees no control sequence.
 std::string JsonString(const std::string& text);
+
+// A name or message as human output shows it: control characters (C0, DEL
+// and the C1 range) and bytes that are not UTF-8 become escapes, as ls -b
+// writes them (\t, \n, \033, \302\233), so that a stored name cannot send
+// the terminal a control sequence. A backslash stays as it is: Windows
+// names use it as the folder separator.
+std::string Printable(const std::string& text);
 
 }  // namespace gzarc_cli

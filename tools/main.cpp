@@ -2,12 +2,14 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 
 #include "commands.h"
 #include "engine_loader.h"
+#include "format.h"
 #include "messages.h"
 #include "terminal_ui.h"
 
@@ -62,7 +64,11 @@ const std::map<std::string, std::string> kCommandHelp = {
      "\n" GZARC_SEVERAL_HELP
      "  --json            one JSON object: archive, host_system, members[] and\n"
      "                    totals; with several archives archives[] (each such an\n"
-     "                    object, or archive, error and exit_code) and totals\n"},
+     "                    object, or archive, error and exit_code) and totals;\n"
+     "                    a failure is a JSON document too (error, exit_code)\n"
+     "\n"
+     "Control characters in names are shown as escapes (\\033); --json keeps\n"
+     "the exact name.\n"},
     {"extract",
      "usage: gzarc extract ARCHIVE... [-m MASK]... [-C DIR] [--overwrite | --skip-existing]\n"
      "\n"
@@ -217,6 +223,27 @@ void CheckCommandLine(const Parsed& parsed) {
   }
 }
 
+// list --json answers with a JSON document whatever happens once the
+// command line is read: a failure before any archive (the engine cannot be
+// loaded, an operand is missing) is {"error": ..., "exit_code": ...}.
+ExitCode WithJsonErrors(const std::function<ExitCode()>& run) {
+  const auto document = [](const std::string& message, ExitCode code) {
+    std::printf("{\"error\": %s, \"exit_code\": %d}\n", JsonString(message).c_str(),
+                static_cast<int>(code));
+  };
+  try {
+    return run();
+  } catch (const CliError& e) {
+    document(e.what(), e.code());
+    throw;
+  } catch (const EngineLoadError& e) {
+    document(e.what(), ExitCode::kNoEngine);
+    throw;
+  }
+}
+
+ExitCode RunCommand(const Parsed& parsed);
+
 ExitCode Run(int argc, char** argv) {
   const Parsed parsed = ParseArguments(argc, argv);
   const Options& o = parsed.options;
@@ -233,6 +260,12 @@ ExitCode Run(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return ExitCode::kUsage;
   }
+  if (o.command == "list" && o.json) return WithJsonErrors([&] { return RunCommand(parsed); });
+  return RunCommand(parsed);
+}
+
+ExitCode RunCommand(const Parsed& parsed) {
+  const Options& o = parsed.options;
   CheckCommandLine(parsed);
 
   const std::string enginePath = ChooseEnginePath(o.enginePath);
@@ -265,15 +298,13 @@ int main(int argc, char** argv) {
   try {
     code = Run(argc, argv);
   } catch (const CliError& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "gzarc: %s\n", e.what());
+    ReportError(e.what());
     code = e.code();
   } catch (const EngineLoadError& e) {
-    std::fprintf(stderr, "gzarc: %s\n", e.what());
+    ReportError(e.what());
     code = ExitCode::kNoEngine;
   } catch (const std::exception& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "gzarc: %s\n", e.what());
+    ReportError(e.what());
     code = ExitCode::kFileError;
   }
   std::fflush(stdout);

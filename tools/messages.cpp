@@ -1,5 +1,8 @@
 #include "messages.h"
 
+#include <cstdio>
+
+#include "format.h"
 #include "gzarc.h"
 
 namespace gzarc_cli {
@@ -112,6 +115,11 @@ CliError StatusError(uint16_t status, const std::string& file) {
     return CliError(ExitCode::kFileError, file + ": the engine failed without giving a reason");
   }
   return CliError(ExitCodeForStatus(status), file + ": " + StatusText(status));
+}
+
+void ReportError(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "gzarc: %s\n", Printable(message).c_str());
 }
 
 }  // namespace gzarc_cli

@@ -43,4 +43,8 @@ ExitCode ExitCodeForStatus(uint16_t status);
 // The error to throw for a non-zero status: "<file>: <text>".
 CliError StatusError(uint16_t status, const std::string& file);
 
+// "gzarc: <message>" on standard error, after what standard output holds,
+// with any control character of a name in it shown as an escape.
+void ReportError(const std::string& message);
+
 }  // namespace gzarc_cli

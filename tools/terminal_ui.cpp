@@ -157,7 +157,7 @@ std::string CancelCause() {
 }
 
 void ProgressBar::Begin(const std::string& label, int64_t total, bool sizeModulo4GiB) {
-  label_ = label;
+  label_ = Printable(label);
   total_ = total;
   modulo4GiB_ = sizeModulo4GiB;
   bytes_ = 0;
@@ -219,7 +219,7 @@ void ProgressBar::Clear() {
 
 ReplaceAnswer AskReplace(const std::string& path, const FindData& existing,
                          const FindData& member) {
-  WriteErr(path + " already exists.\n  existing: " + Describe(existing) +
+  WriteErr(Printable(path) + " already exists.\n  existing: " + Describe(existing) +
            "\n  archived: " + Describe(member) + "\n");
   for (;;) {
     WriteErr("Replace it? [y]es, [n]o, [a]ll, n[o]ne, [q]uit: ");
