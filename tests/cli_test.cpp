@@ -359,6 +359,12 @@ TEST_F(Cli, VersionHelpAndUsageErrors) {
       {{"demo", "extra"}, "demo takes no arguments"},
       {{"create", "-m", "*.txt", "a.gz", "f"}, "'create' does not take --mask"},
       {{"list", "a.gz", "--mask"}, "--mask needs a value"},
+      // Habits from gzip and other archivers get the command meant.
+      {{"x", "a.gz"}, "unknown command 'x'; to extract: gzarc extract a.gz\n"},
+      {{"-d", "my notes.gz"}, "unknown option '-d'; to extract: gzarc extract 'my notes.gz'\n"},
+      {{"-l", "a.gz", "b.gz"}, "unknown option '-l'; to list: gzarc list a.gz b.gz\n"},
+      {{"l"}, "unknown command 'l'; to list: gzarc list ARCHIVE...\n"},
+      {{"a.gz"}, "unknown command 'a.gz'; to extract it: gzarc extract a.gz, to list it: "},
   };
   for (const auto& [args, message] : bad) {
     o = Run(args);

@@ -1,4 +1,6 @@
 // gzarc: the command-line host of the gzip archive engine.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -6,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "engine_loader.h"
@@ -127,10 +130,101 @@ struct Parsed {
   std::set<std::string> seen;  // the command-specific options given
   bool help = false;
   bool version = false;
+  std::string unknownOption;  // the first option that is not ours
 };
 
 [[noreturn]] void UsageError(const std::string& message) {
   throw CliError(ExitCode::kUsage, message + " (see 'gzarc --help')");
+}
+
+// Words that users of gzip and of other archivers type, and the command
+// each most likely meant.
+const std::map<std::string, std::string> kHabits = {
+    {"x", "extract"},
+    {"e", "extract"},
+    {"-d", "extract"},
+    {"-x", "extract"},
+    {"--decompress", "extract"},
+    {"--uncompress", "extract"},
+    {"--extract", "extract"},
+    {"decompress", "extract"},
+    {"unpack", "extract"},
+    {"l", "list"},
+    {"ls", "list"},
+    {"-l", "list"},
+    {"--list", "list"},
+    {"c", "create"},
+    {"a", "create"},
+    {"add", "create"},
+    {"compress", "create"},
+    {"d", "delete"},
+    {"rm", "delete"},
+    {"del", "delete"},
+    {"remove", "delete"},
+};
+
+// The word as a shell would take it back: quoted when it holds more than
+// letters, digits and the usual punctuation of file names.
+std::string ShellWord(const std::string& word) {
+  if (word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+                             "._-+/,:@%=") == std::string::npos) {
+    return word;
+  }
+  std::string quoted = "'";
+  for (const char c : word) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+bool LooksLikeArchive(const std::string& word) {
+  std::string lower = word;
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (const char* suffix : {".gz", ".tgz", ".z"}) {
+    const std::size_t n = std::strlen(suffix);
+    if (lower.size() > n && lower.compare(lower.size() - n, n, suffix) == 0) return true;
+  }
+  return false;
+}
+
+// A usage error for a word that is not ours, with the command line that was
+// most likely meant ("to extract: gzarc extract notes.gz") when the word is a
+// habit or names an archive. names are the other words given.
+[[noreturn]] void UnknownWordError(const std::string& message, const std::string& word,
+                                   const std::vector<std::string>& names) {
+  const auto commandLine = [&](const std::string& command, const std::vector<std::string>& args) {
+    std::string line = "gzarc " + command;
+    for (const auto& arg : args) {
+      line += ' ';
+      line += ShellWord(arg);
+    }
+    if (args.empty()) line += command == "create" ? " ARCHIVE FILE" : " ARCHIVE...";
+    return line;
+  };
+  const auto habit = kHabits.find(word);
+  if (habit != kHabits.end()) {
+    throw CliError(ExitCode::kUsage,
+                   message + "; to " + habit->second + ": " + commandLine(habit->second, names));
+  }
+  if (word[0] != '-' && LooksLikeArchive(word)) {
+    std::vector<std::string> archives = {word};
+    archives.insert(archives.end(), names.begin(), names.end());
+    const std::string it = archives.size() == 1 ? " it: " : " them: ";
+    throw CliError(ExitCode::kUsage, message + "; to extract" + it +
+                                         commandLine("extract", archives) + ", to list" + it +
+                                         commandLine("list", archives));
+  }
+  // "gzip FILE" compresses FILE.
+  struct stat st {};
+  if (word[0] != '-' && names.empty() && ::stat(word.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    throw CliError(ExitCode::kUsage,
+                   message + "; to compress it: " + commandLine("create", {word + ".gz", word}));
+  }
+  UsageError(message);
 }
 
 Parsed ParseArguments(int argc, char** argv) {
@@ -191,9 +285,19 @@ Parsed ParseArguments(int argc, char** argv) {
     } else if (arg == "--keep") {
       o.keep = true;
       parsed.seen.insert(arg);
-    } else {
-      UsageError("unknown option '" + arg + "'");
+    } else if (parsed.unknownOption.empty()) {
+      // Reported once the whole line is read, so that a hint can name the
+      // archives given after it.
+      parsed.unknownOption = arg;
     }
+  }
+  if (!parsed.unknownOption.empty()) {
+    std::vector<std::string> names = o.operands;
+    if (!o.command.empty() && kCommandOptions.count(o.command) == 0 &&
+        kHabits.count(o.command) == 0) {
+      names.insert(names.begin(), o.command);
+    }
+    UnknownWordError("unknown option '" + parsed.unknownOption + "'", parsed.unknownOption, names);
   }
   return parsed;
 }
@@ -201,7 +305,9 @@ Parsed ParseArguments(int argc, char** argv) {
 void CheckCommandLine(const Parsed& parsed) {
   const Options& o = parsed.options;
   const auto allowed = kCommandOptions.find(o.command);
-  if (allowed == kCommandOptions.end()) UsageError("unknown command '" + o.command + "'");
+  if (allowed == kCommandOptions.end()) {
+    UnknownWordError("unknown command '" + o.command + "'", o.command, o.operands);
+  }
   for (const auto& option : parsed.seen) {
     if (allowed->second.count(option) == 0) {
       UsageError("'" + o.command + "' does not take " + option);
