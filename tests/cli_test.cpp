@@ -70,11 +70,13 @@ void ApplyEnv(const std::map<std::string, std::string>& env) {
 }
 
 // A started gzarc with its output captured through pipes; standard input is
-// /dev/null, so the host sees no terminal.
+// /dev/null, so the host sees no terminal. ignored is a signal it starts
+// with ignored, as nohup does.
 class Child {
  public:
   Child(const std::vector<std::string>& args, const std::string& cwd,
-        const std::map<std::string, std::string>& env = {}, const std::string& program = kGzarc) {
+        const std::map<std::string, std::string>& env = {}, const std::string& program = kGzarc,
+        int ignored = 0) {
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) return;
     std::vector<std::string> storage;
@@ -89,6 +91,7 @@ class Child {
       ::close(out[0]), ::close(err[0]);
       if (::chdir(cwd.c_str()) != 0) ::_exit(127);
       ApplyEnv(env);
+      if (ignored != 0) ::signal(ignored, SIG_IGN);
       ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
@@ -944,6 +947,13 @@ TEST_F(Cli, SignalsCancelCompressionAndLeaveNothing) {
   }
   EXPECT_EQ(ReadText(Path("old.gz")), "old archive");
   EXPECT_EQ(fs::file_size(Path("big.bin")), 48u << 20);
+
+  // Under nohup a hang-up is no reason to stop.
+  WriteFile(Path("some.bin"), NoisyData(2u << 20));
+  Child child({"create", "some.gz", "some.bin"}, dir_.path(), {}, kGzarc, SIGHUP);
+  const Outcome o = SignalWhen(child, SIGHUP, [&] { return Names(dir_.path()).size() > 3; });
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_TRUE(FileExists(Path("some.gz")));
 }
 
 TEST_F(Cli, SignalsCancelExtractionAndLeaveNothing) {
