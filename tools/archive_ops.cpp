@@ -220,7 +220,7 @@ std::string FileProblem(const std::string& path, bool forWriting) {
   return "";
 }
 
-std::string WhyCannotWrite(const std::string& target, int64_t size) {
+std::string WhyCannotWrite(const std::string& target, int64_t size, bool sizeIsExact) {
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "it is a folder";
   // The nearest path on the way that exists; a file there stops the walk.
@@ -241,7 +241,8 @@ std::string WhyCannotWrite(const std::string& target, int64_t size) {
     const int64_t free = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
     constexpr int64_t kSlack = int64_t{1} << 20;
     if (free < size + kSlack) {
-      return "the disk is full (" + HumanSize(free) + " free, " + HumanSize(size) + " needed)";
+      return "the disk is full (" + HumanSize(free) + " free" +
+             (sizeIsExact ? ", " + HumanSize(size) + " needed)" : ")");
     }
   }
   return "";
@@ -469,7 +470,8 @@ CompressResult CompressFile(const EngineApi& api, HostSession& session, const st
       throw StatusError(status, display);
     }
     case GZARC_STATUS_WRITE_SHORT: {
-      const std::string why = WhyCannotWrite(archive, result.sourceSize);
+      // The archive takes at most about the source's size.
+      const std::string why = WhyCannotWrite(archive, result.sourceSize, false);
       if (!why.empty()) throw CliError(ExitCode::kFileError, display + ": cannot write: " + why);
       throw StatusError(status, display);
     }

@@ -104,7 +104,8 @@ std::string JoinMasks(const std::vector<std::string>& masks);
 std::string FileProblem(const std::string& path, bool forWriting);
 // Why size bytes cannot be written at target, from what the file system
 // shows (a folder in the way, a read-only folder, a full disk), or "".
-std::string WhyCannotWrite(const std::string& target, int64_t size);
+// Without sizeIsExact, size is only an upper bound and not shown.
+std::string WhyCannotWrite(const std::string& target, int64_t size, bool sizeIsExact = true);
 bool FileExists(const std::string& path);
 int64_t FileSize(const std::string& path);
 
