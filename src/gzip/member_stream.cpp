@@ -49,11 +49,7 @@ void DecodeStream(DecoderState& d, OutputAccount& account) {
   if (InflateStream(d) == StreamEnd::kDamaged) account.status = GZARC_STATUS_BAD_DATA;
 }
 
-namespace {
-
-// The trailer behind a member's stream must hold the CRC-32 and the length
-// (modulo 2^32) of what the member decoded to.
-bool TrailerMatches(DecoderState& d, const OutputAccount& account) {
+bool ReadTrailer(DecoderState& d, uint32_t* crc, uint32_t* size) {
   AlignToByte(d);
   uint8_t trailer[kTrailerSize];
   for (uint8_t& byte : trailer) {
@@ -61,20 +57,15 @@ bool TrailerMatches(DecoderState& d, const OutputAccount& account) {
     if (next < 0) return false;
     byte = static_cast<uint8_t>(next);
   }
-  return LoadLittle32(trailer) == (account.crc ^ 0xFFFFFFFFu) &&
-         LoadLittle32(trailer + 4) == account.memberLength;
+  *crc = LoadLittle32(trailer);
+  *size = LoadLittle32(trailer + 4);
+  return true;
 }
 
-enum class NextMember { kNone, kFound, kInvalid };
-
-// What follows a member: nothing, zero bytes to the end (padding), or the
-// header of a further member, read by the same rules as the first one's.
-// kInvalid leaves the status to set when the reason is not known yet.
-NextMember FindNextMember(DecoderState& d, OutputAccount& account) {
-  const auto ended = [&] {
-    return account.status == GZARC_STATUS_OK ? NextMember::kNone : NextMember::kInvalid;
-  };
+NextMember FindNextMember(DecoderState& d) {
   const int first = NextByteAfterStream(d);
+  // The input's end is the file's, unless a read failed.
+  const auto ended = [&] { return d.inputFailed ? NextMember::kInvalid : NextMember::kNone; };
   if (first < 0) return ended();
   if (first == 0) {
     for (;;) {
@@ -96,28 +87,43 @@ NextMember FindNextMember(DecoderState& d, OutputAccount& account) {
                             },
                             &bytes};
   MemberHeader header;
-  const HeaderResult result = ParseMemberHeader(source, true, false, &header);
-  if (result == HeaderResult::kTextFlag) account.status = GZARC_STATUS_TEXT_FLAG;
-  return result == HeaderResult::kOk ? NextMember::kFound : NextMember::kInvalid;
+  switch (ParseMemberHeader(source, true, false, &header)) {
+    case HeaderResult::kOk:
+      return NextMember::kFound;
+    case HeaderResult::kTextFlag:
+      return NextMember::kText;
+    default:
+      return NextMember::kInvalid;
+  }
 }
 
-}  // namespace
-
-void DecodeMembers(DecoderState& d, OutputAccount& account) {
+bool DecodeMembersFrom(DecoderState& d, OutputAccount& account, bool midStream) {
   for (;;) {
-    DecodeStream(d, account);
-    if (account.status != GZARC_STATUS_OK) return;
-    const NextMember next =
-        TrailerMatches(d, account) ? FindNextMember(d, account) : NextMember::kInvalid;
-    if (next == NextMember::kInvalid && account.status == GZARC_STATUS_OK) {
-      account.status = GZARC_STATUS_BAD_DATA;
-    }
-    if (next != NextMember::kFound) return;
+    const StreamEnd end = midStream ? ContinueStream(d) : InflateStream(d);
+    if (end == StreamEnd::kPaused) return true;
+    // A failed read has set its status already; damage found after a write
+    // failure or a cancel replaces that status.
+    if (end == StreamEnd::kDamaged) account.status = GZARC_STATUS_BAD_DATA;
+    if (account.status != GZARC_STATUS_OK) return false;
+    uint32_t crc = 0;
+    uint32_t size = 0;
+    const bool trailerMatches = ReadTrailer(d, &crc, &size) && crc == (account.crc ^ 0xFFFFFFFFu) &&
+                                size == account.memberLength;
+    const NextMember next = trailerMatches ? FindNextMember(d) : NextMember::kInvalid;
+    if (account.status != GZARC_STATUS_OK) return false;
+    if (next == NextMember::kText) account.status = GZARC_STATUS_TEXT_FLAG;
+    if (next == NextMember::kInvalid) account.status = GZARC_STATUS_BAD_DATA;
+    if (next != NextMember::kFound) return false;
     // The header has taken every byte the accumulator still held.
     account.laterMember = true;
     account.crc = kCrcStart;
     account.memberLength = 0;
+    midStream = false;
   }
+}
+
+void DecodeMembers(DecoderState& d, OutputAccount& account) {
+  DecodeMembersFrom(d, account, false);
 }
 
 }  // namespace gzarc

@@ -42,4 +42,19 @@ void DecodeStream(DecoderState& d, OutputAccount& account);
 // 9960 (a later member with FTEXT) or 9964.
 void DecodeMembers(DecoderState& d, OutputAccount& account);
 
+// The same from a block boundary: inside a stream (midStream: the decoder's
+// state is where that stream's next block begins), or where a member's
+// stream begins. Stops early, true, when the decoder's block watch stops it
+// at a boundary; false once the members have ended or failed.
+bool DecodeMembersFrom(DecoderState& d, OutputAccount& account, bool midStream);
+
+// What follows a member in a file: nothing, zero bytes to the end
+// (padding), the header of a further member, or something else (not a
+// member, or one with FTEXT, or a failed read).
+enum class NextMember { kNone, kFound, kInvalid, kText };
+// Reads what follows a member's trailer from the decoder's input.
+NextMember FindNextMember(DecoderState& d);
+// Reads the trailer behind a stream: false when the input ends first.
+bool ReadTrailer(DecoderState& d, uint32_t* crc, uint32_t* size);
+
 }  // namespace gzarc

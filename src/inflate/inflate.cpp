@@ -37,37 +37,7 @@ constexpr unsigned kMaxLengths = 286 + 30;
 // bits every lookup lands on this one invalid entry.
 const DecodeEntry kMissingTable[1] = {{kOpInvalid, 0, {0}}};
 
-// A valid stream peeks at most two bytes past its end (the root lookup of
-// its last code); beyond a few, the stream is certainly truncated.
-constexpr uint32_t kOverrunLimit = 4;
-
 enum BlockResult : int { kBlockOk = 0, kBlockInvalid = 1, kBlockBadType = 2, kBlockNoMemory = 3 };
-
-// Ensures n bits in the accumulator; false once the input ran out for good.
-inline bool Ensure(DecoderState& d, uint64_t& bits, uint32_t& count, unsigned n) {
-  while (count < n) {
-    int v;
-    if (d.inputPos <= d.inputLen) {
-      v = d.InputBuffer[d.inputPos - 1];
-      ++d.inputPos;
-    } else {
-      v = FillInput(d);
-      if (v < 0 && (d.overrunBytes > kOverrunLimit || d.out.stopped)) return false;
-    }
-    // Past the end, -1 sets every bit above the valid ones.
-    bits |= static_cast<uint64_t>(static_cast<int64_t>(v)) << count;
-    count += 8;
-  }
-  return true;
-}
-
-// Reads n bits from the stored bit state into value.
-bool TakeBits(DecoderState& d, unsigned n, uint32_t* value) {
-  if (!Ensure(d, d.inBits, d.inBitCount, n)) return false;
-  *value = static_cast<uint32_t>(d.inBits & kBitMask[n]);
-  Drop(d.inBits, d.inBitCount, n);
-  return true;
-}
 
 // Hands the full window over to be written and moves on to the next one,
 // with the previous window, or a copy of it, right in front of it for the
@@ -75,29 +45,13 @@ bool TakeBits(DecoderState& d, unsigned n, uint32_t* value) {
 [[nodiscard]] bool WindowFull(DecoderState& d, uint32_t& pos) {
   pos = 0;
   d.windowWrapped = true;
+  ++d.windowsFilled;
   return QueueWindow(d.out);
 }
 
 [[nodiscard]] inline bool PutWindowByte(DecoderState& d, uint32_t& pos, uint8_t byte) {
   CurrentWindow(d.out)[pos++] = byte;
   return pos != kDecodeWindowSize || WindowFull(d, pos);
-}
-
-// Walks from a root entry through its sub-tables to the entry of one code
-// and drops the code's bits; nullptr for an invalid code or lack of input.
-inline const DecodeEntry* DecodeSymbol(DecoderState& d, uint64_t& bits, uint32_t& count,
-                                       const DecodeEntry* table, unsigned rootBits) {
-  if (!Ensure(d, bits, count, rootBits)) return nullptr;
-  const DecodeEntry* e = table + (bits & kBitMask[rootBits]);
-  while (e->op > kOpLiteral) {
-    if (e->op == kOpInvalid) return nullptr;
-    Drop(bits, count, e->bits);
-    const unsigned subBits = e->op - kOpLiteral;
-    if (!Ensure(d, bits, count, subBits)) return nullptr;
-    e = e->table + (bits & kBitMask[subBits]);
-  }
-  Drop(bits, count, e->bits);
-  return e;
 }
 
 void ReleaseFixedTables(DecoderState& d) {
@@ -118,11 +72,11 @@ StreamEnd EndEarly(DecoderState& d) {
 }
 
 StreamEnd DecodeBlocks(DecoderState& d) {
-  d.inBits = d.inBitCount = d.windowPos = 0;
-  d.windowWrapped = false;
-  StartWindows(d.out);
   bool last = false;
   do {
+    if (d.watch.boundary != nullptr && !d.watch.boundary(d.watch.context, d)) {
+      return StreamEnd::kPaused;
+    }
     if (InflateBlock(d, &last) != kBlockOk) return EndEarly(d);
   } while (!last);
   // The bytes read past the end must still sit unconsumed in the
@@ -135,6 +89,14 @@ StreamEnd DecodeBlocks(DecoderState& d) {
 }  // namespace
 
 StreamEnd InflateStream(DecoderState& d) {
+  d.inBits = d.inBitCount = d.windowPos = 0;
+  d.windowWrapped = false;
+  d.windowsFilled = 0;
+  StartWindows(d.out);
+  return ContinueStream(d);
+}
+
+StreamEnd ContinueStream(DecoderState& d) {
   const StreamEnd end = DecodeBlocks(d);
   ReleaseFixedTables(d);
   return end;
@@ -172,6 +134,7 @@ int InflateStored(DecoderState& d) {
   uint32_t complement = 0;
   if (!TakeBits(d, 16, &length) || !TakeBits(d, 16, &complement)) return kBlockInvalid;
   if (length != (~complement & 0xFFFF)) return kBlockInvalid;
+  if (d.marked != nullptr) return CopyStoredMarked(d, length);
 
   uint32_t pos = d.windowPos;
   // Whole bytes still in the accumulator come first, then the input buffer
@@ -412,6 +375,7 @@ CodeStep InflateOneCode(DecoderState& d, CodeCursor& c, const DecodeEntry* lt,
 
 int InflateCodes(DecoderState& d, const DecodeEntry* lt, const DecodeEntry* dt, unsigned lb,
                  unsigned db) {
+  if (d.marked != nullptr) return InflateCodesMarked(d, lt, dt, lb, db);
   CodeCursor c{d.inBits, d.inBitCount, d.windowPos};
   const FastCodes fast = FastCodesFor(d.codes);
   CodeStep step = kStepMore;

@@ -11,64 +11,6 @@
 namespace gzarc {
 namespace {
 
-// Copies a match whose source lies distance bytes back. Stores may run up
-// to 31 bytes past its end: those bytes of the current window are decoded
-// later anyway, and kDecodeWindowSlack covers the end of the window.
-inline uint8_t* CopyMatchFast(uint8_t* out, uint32_t distance, uint32_t length) {
-  const uint8_t* from = out - distance;
-  uint8_t* const end = out + length;
-  if (distance >= 16) {
-    // Each chunk reads only bytes that earlier chunks already wrote. Most
-    // matches are 32 bytes or shorter: two chunks, without a loop to leave.
-    std::memcpy(out, from, 16);
-    std::memcpy(out + 16, from + 16, 16);
-    if (length > 32) {
-      out += 32;
-      from += 32;
-      do {
-        std::memcpy(out, from, 16);
-        out += 16;
-        from += 16;
-      } while (out < end);
-    }
-  } else if (distance >= 8) {
-    do {
-      std::memcpy(out, from, 8);
-      out += 8;
-      from += 8;
-    } while (out < end);
-  } else if (distance == 1) {
-    const uint64_t run = uint64_t{*from} * 0x0101010101010101u;
-    do {
-      std::memcpy(out, &run, 8);
-      out += 8;
-    } while (out < end);
-  } else {
-    // A short period: its first eight bytes one by one, then words from a
-    // whole number of periods back, at least a word away.
-    constexpr std::array<uint8_t, 8> kStride = {0, 0, 8, 9, 8, 10, 12, 14};
-    for (int i = 0; i < 8; ++i) out[i] = from[i];
-    const uint32_t stride = kStride[distance];
-    for (out += 8; out < end; out += 8) std::memcpy(out, out - stride, 8);
-  }
-  return end;
-}
-
-// Walks from a root entry through its sub-tables; the accumulator holds
-// enough bits for the longest code. nullptr for an invalid code.
-inline const DecodeEntry* FastSubTables(const DecodeEntry* e, uint64_t& bits, uint32_t& count) {
-  while (e->op > kOpLiteral) {
-    if (e->op == kOpInvalid) return nullptr;
-    Drop(bits, count, e->bits);
-    e = e->table + (bits & kBitMask[e->op - kOpLiteral]);
-  }
-  return e;
-}
-
-inline uint64_t LowBits(uint64_t bits, unsigned n) {
-  return bits & ((uint64_t{1} << n) - 1);
-}
-
 // The fast path of InflateCodes. It runs while the window has room for a
 // few literals and a longest match and the input buffer still holds two
 // words, and it refills the accumulator a word at a time: one refill covers

@@ -6,8 +6,11 @@
 
 namespace gzarc {
 
-void StartInput(DecoderState& d, InflateSource source, uint8_t* buffer, uint64_t inputSize) {
+void StartInput(DecoderState& d, InflateSource source, uint8_t* buffer, uint64_t inputSize,
+                uint64_t base) {
   d.source = source;
+  d.inputBase = base;
+  d.inputSize = inputSize;
   d.InputBuffer = buffer;
   d.inputLen = 0;
   d.inputPos = kInputBufferSize + 1;
@@ -42,6 +45,27 @@ int FillInput(DecoderState& d) {
   d.inputPos = d.inputLen + 1;
   ++d.overrunBytes;
   return -1;
+}
+
+uint64_t InputBitPosition(const DecoderState& d) {
+  const int64_t buffered = d.inputLen - d.inputPos + 1;
+  const uint64_t fetched = d.inputBase + d.inputSize - d.inputRemaining -
+                           static_cast<uint64_t>(buffered > 0 ? buffered : 0);
+  // Bytes made up past the end sit in the accumulator without having been
+  // fetched.
+  return fetched * 8 + d.overrunBytes * 8 - d.inBitCount;
+}
+
+bool SkipBits(DecoderState& d, unsigned n) {
+  while (d.inBitCount < n) {
+    const int v = FillInput(d);
+    if (v < 0) return false;
+    d.inBits |= static_cast<uint64_t>(v) << d.inBitCount;
+    d.inBitCount += 8;
+  }
+  d.inBits >>= n;
+  d.inBitCount -= n;
+  return true;
 }
 
 void AlignToByte(DecoderState& d) {

@@ -13,6 +13,7 @@ struct State {
 };
 
 State gState;
+thread_local bool tIgnored = false;
 
 }  // namespace
 
@@ -33,7 +34,12 @@ bool Fired() {
   return gState.fired;
 }
 
+void IgnoreThisThread() {
+  tIgnored = true;
+}
+
 bool Fail(Call call) {
+  if (tIgnored) return false;
   const uint64_t n = ++gState.counts[static_cast<std::size_t>(call)];
   if (call != gState.plan.call || n != gState.plan.failAt) return false;
   gState.fired = true;

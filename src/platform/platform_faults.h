@@ -33,8 +33,12 @@ uint64_t Count(Call call);
 // True when a plan fired since it was armed.
 bool Fired();
 
-// Called by the platform layer at each call site.
+// Called by the platform layer at each call site. Calls made on a worker
+// thread of the parallel paths are neither counted nor failed: a plan
+// counts what the calling thread does, the same on every run.
 bool Fail(Call call);
+// Marks the current thread as a worker.
+void IgnoreThisThread();
 // Length that a write may store: the full count, or part of it when the
 // armed plan asks for a short write at this occurrence.
 uint32_t ShortWrite(uint32_t count);
