@@ -13,6 +13,7 @@
 #include "engine/engine_state.h"
 #include "gzip/member_format.h"
 #include "gzip/member_stream.h"
+#include "gzip/parallel_extraction.h"
 #include "inflate/inflate.h"
 #include "paths/output_paths.h"
 #include "paths/strings.h"
@@ -106,13 +107,19 @@ bool ExtractMember(const MemberInfo& member, const char* outputPath) {
   // the input runs through the last trailer.
   DecoderState& d = Decoder();
   d.codes = ChooseInflateCodes();
-  StartInput(d, InflateSource{ReadArchive, nullptr}, d.InputBuffer,
-             member.PackedSize + kTrailerSize);
+  const uint64_t compressed = member.PackedSize + kTrailerSize;
   OutputAccount account;
   account.progressTotal = member.UnpackedSize;
   StartOutput(d.out, OutputSink{WriteOutput, TruncateOutput, &handle}, ObserverOf(account));
   CallSignalProc(static_cast<int32_t>(member.UnpackedSize), 2);
-  DecodeMembers(d, account);
+  const InflateSource archive{ReadArchive, nullptr};
+  const unsigned threads = ExtractionThreads(compressed);
+  if (threads > 1) {
+    DecodeMembersInParallel(d, account, archive, compressed, threads);
+  } else {
+    StartInput(d, archive, d.InputBuffer, compressed);
+    DecodeMembers(d, account);
+  }
   SetStatus(account.status);
   // A file that replaces another reaches the disk before the move, so that
   // a crash leaves the old file or the whole new one, never a part.
