@@ -339,14 +339,13 @@ void Extract(const EngineApi& api, const std::string& archive, const std::string
     return;
   }
   const std::string winArchive = ToWindows(archive);
-  // The 1420-byte extraction record carries the target folder at 1104.
-  std::array<char, 1420> features{};
+  std::array<char, GZARC_DECOMP_RECORD_SIZE> features{};
   const std::string winDir = ToWindows(outDir);
-  if (winDir.size() >= features.size() - 1104) {
+  if (winDir.size() >= features.size() - GZARC_DECOMP_EXTRACT_DIR) {
     r.error = "output folder path too long";
     return;
   }
-  std::memcpy(features.data() + 1104, winDir.data(), winDir.size());
+  std::memcpy(features.data() + GZARC_DECOMP_EXTRACT_DIR, winDir.data(), winDir.size());
   ProgressCounter progress;
   FileMaskList masks{};
 

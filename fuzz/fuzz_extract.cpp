@@ -12,7 +12,7 @@
 namespace {
 
 int32_t GZARC_CALL ReplaceAlways(void*, const FindData*, const FindData*) {
-  return 0;
+  return GZARC_REPLACE_EXTRACT;
 }
 
 // Cancels at the progress call given by the context's count (0: never).

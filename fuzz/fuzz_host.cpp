@@ -76,9 +76,10 @@ std::size_t CountEntries(const std::string& dir) {
 }
 
 void SetExtractDir(const std::string& posixDir) {
-  std::vector<char> record(1420, 0);
+  std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
   const std::string win = WinPath(posixDir);
-  std::memcpy(record.data() + 1104, win.data(), std::min<std::size_t>(win.size(), 300));
+  std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, win.data(),
+              std::min<std::size_t>(win.size(), 300));
   SetDecompExtraFeatures(record.data());
 }
 

@@ -137,12 +137,42 @@ typedef struct MainComment {
   uint32_t word1;
 } MainComment;
 
+/* The extra-features records arrive as plain bytes: these are the offsets of
+ * the fields the engine reads. Text fields are zero-terminated. */
+enum {
+  /* SetCompExtraFeatures reads GZARC_COMP_RECORD_SIZE bytes. */
+  GZARC_COMP_RECORD_SIZE = 3532,
+  GZARC_COMP_FEATURE_TEXT = 624,  /* kept by the engine, not acted on */
+  GZARC_COMP_RELATIVE_PATH = 896, /* as SetRelativePath; empty: unchanged */
+  GZARC_COMP_INPUT_PATH = 1168,   /* as SetInputPath; empty: unchanged */
+  GZARC_COMP_VALUE_A = 3524,      /* two 32-bit words, kept, not acted on */
+  GZARC_COMP_VALUE_B = 3528,
+  /* SetDecompExtraFeatures copies GZARC_DECOMP_RECORD_SIZE bytes. */
+  GZARC_DECOMP_RECORD_SIZE = 1420,
+  GZARC_DECOMP_RELATIVE_PATH = 832, /* as SetRelativePath; empty: unchanged */
+  GZARC_DECOMP_EXTRACT_DIR = 1104   /* the target folder, to the record's end */
+};
+
+/* The replace callback's answers. */
+enum {
+  GZARC_REPLACE_EXTRACT = 0, /* extract over the file, read-only or not */
+  GZARC_REPLACE_SKIP = 1,    /* keep the file, go on with the next member */
+  GZARC_REPLACE_CANCEL = 2,  /* keep the file, end with GZARC_STATUS_CANCELLED */
+  /* This and every other value: extract, leaving the file's attributes as
+   * they are, so that a read-only file refuses the write. */
+  GZARC_REPLACE_KEEP_ATTRIBUTES = 3
+};
+
+/* The signal callback's code: a member's data are about to be extracted,
+ * the size being its unpacked size. */
+enum { GZARC_SIGNAL_EXTRACTING = 2 };
+
 /* Host callbacks. The context registered with the setter comes back as the
  * first argument of every call. */
 typedef int32_t(GZARC_CALL* FileNameProc)(void* context, const char* from, const char* to);
 /* Return 0 to cancel the running operation. */
 typedef int32_t(GZARC_CALL* ProgressProc)(void* context, int32_t percent, int32_t count);
-/* Return 0 replace, 1 skip, 2 cancel, other: extract keeping attributes. */
+/* Returns one of GZARC_REPLACE_*. */
 typedef int32_t(GZARC_CALL* OkToReplaceProc)(void* context, const FindData* existing,
                                              const FindData* member);
 typedef void(GZARC_CALL* SignalProc)(void* context, int64_t size, int32_t code);
@@ -155,8 +185,8 @@ GZARC_API uint16_t GZARC_CALL SetArchiveStatus(uint32_t status);
 GZARC_API void GZARC_CALL SetRelativePath(const char* path);
 GZARC_API void GZARC_CALL SetInputPath(const char* path);
 GZARC_API void GZARC_CALL SetPackLevel(int32_t level);
-GZARC_API void GZARC_CALL SetCompExtraFeatures(const void* record);   /* >= 3532 bytes */
-GZARC_API void GZARC_CALL SetDecompExtraFeatures(const void* record); /* >= 1420 bytes */
+GZARC_API void GZARC_CALL SetCompExtraFeatures(const void* record);   /* GZARC_COMP_* */
+GZARC_API void GZARC_CALL SetDecompExtraFeatures(const void* record); /* GZARC_DECOMP_* */
 GZARC_API void GZARC_CALL GetExtraInfoArc(ArcExtraInfo* buffer);
 GZARC_API MainComment* GZARC_CALL GetMainCommentArc(MainComment* record);
 

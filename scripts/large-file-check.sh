@@ -66,7 +66,9 @@ int32_t GZARC_CALL OnProgress(void* context, int32_t percent, int32_t count) {
   return 1;
 }
 
-int32_t GZARC_CALL Replace(void*, const FindData*, const FindData*) { return 0; }
+int32_t GZARC_CALL Replace(void*, const FindData*, const FindData*) {
+  return GZARC_REPLACE_EXTRACT;
+}
 
 template <typename F>
 F Load(void* library, const char* name) {
@@ -146,9 +148,10 @@ int main(int argc, char** argv) {
     if (status == 0) {
       setProgress(&progress, OnProgress);
       setReplace(nullptr, Replace);
-      std::vector<char> record(1420, 0);
+      std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
       const std::string folder = Win(argv[4]) + "\\";
-      std::memcpy(record.data() + 1104, folder.data(), std::min<size_t>(folder.size(), 255));
+      std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, folder.data(),
+                  std::min<size_t>(folder.size(), 255));
       setDecomp(record.data());
       extract(&masks);
       status = getStatus();

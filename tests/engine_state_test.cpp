@@ -53,28 +53,28 @@ TEST_F(EngineStateTest, OverlongStringsAreRefusedNotOverflowed) {
   SetInputPath(std::string(263, 'b').c_str());
   EXPECT_EQ(Engine().InputPath[0], 'a');
 
-  std::vector<char> record(1420, 'y');  // no terminator anywhere
+  std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 'y');  // no terminator anywhere
   SetDecompExtraFeatures(record.data());
   EXPECT_STREQ(Engine().RelativePath, "rel");
   EXPECT_STREQ(Engine().ExtractDir, "");
 }
 
 TEST_F(EngineStateTest, DecompressionRecordSetsExtractDirThenRelativePath) {
-  std::vector<char> record(1420, 0);
+  std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
   auto put = [&](std::size_t offset, const char* text) {
     std::memset(record.data() + offset, 0, 272);
     std::memcpy(record.data() + offset, text, std::strlen(text));
   };
-  put(1104, "D:");
+  put(GZARC_DECOMP_EXTRACT_DIR, "D:");
   SetDecompExtraFeatures(record.data());
   EXPECT_STREQ(Engine().ExtractDir, "D:");
-  put(1104, "C:\\out");
-  put(832, "docs");
+  put(GZARC_DECOMP_EXTRACT_DIR, "C:\\out");
+  put(GZARC_DECOMP_RELATIVE_PATH, "docs");
   SetDecompExtraFeatures(record.data());
   EXPECT_STREQ(Engine().ExtractDir, "C:\\out\\");
   EXPECT_STREQ(Engine().RelativePath, "docs");
-  put(1104, "C:\\out\\");
-  put(832, "");
+  put(GZARC_DECOMP_EXTRACT_DIR, "C:\\out\\");
+  put(GZARC_DECOMP_RELATIVE_PATH, "");
   SetDecompExtraFeatures(record.data());
   EXPECT_STREQ(Engine().ExtractDir, "C:\\out\\");
   EXPECT_STREQ(Engine().RelativePath, "docs");  // empty leaves it as it was
@@ -83,19 +83,19 @@ TEST_F(EngineStateTest, DecompressionRecordSetsExtractDirThenRelativePath) {
 TEST_F(EngineStateTest, CompressionRecordEmptyStringsLeavePathsAlone) {
   SetRelativePath("keep-rel");
   SetInputPath("C:\\in");
-  std::vector<char> record(3532, 0);
+  std::vector<char> record(GZARC_COMP_RECORD_SIZE, 0);
   SetCompExtraFeatures(record.data());
   EXPECT_STREQ(Engine().RelativePath, "keep-rel");
   EXPECT_STREQ(Engine().InputPath, "C:\\in\\");
 
-  std::memcpy(record.data() + 896, "sub", 3);
-  std::memcpy(record.data() + 1168, "D:\\src", 6);
+  std::memcpy(record.data() + GZARC_COMP_RELATIVE_PATH, "sub", 3);
+  std::memcpy(record.data() + GZARC_COMP_INPUT_PATH, "D:\\src", 6);
   const uint32_t value = 0xA5A5A5A5u;
-  std::memcpy(record.data() + 3524, &value, 4);
+  std::memcpy(record.data() + GZARC_COMP_VALUE_A, &value, 4);
   SetCompExtraFeatures(record.data());
   EXPECT_STREQ(Engine().RelativePath, "sub");
   EXPECT_STREQ(Engine().InputPath, "D:\\src\\");
-  EXPECT_EQ(Engine().compValue3524, value);
+  EXPECT_EQ(Engine().compValueA, value);
 }
 
 TEST_F(EngineStateTest, StatusRulesOfTheExports) {

@@ -186,7 +186,7 @@ TEST_F(ExtractionTest, WritesTheMemberWithItsTimeAndAttribute) {
   EXPECT_EQ(calls.from, "\\docs/readme.txt");
   EXPECT_EQ(calls.to, dir.Win("out") + "\\readme.txt");
   EXPECT_EQ(calls.signalSize, 100000);
-  EXPECT_EQ(calls.signalCode, 2);
+  EXPECT_EQ(calls.signalCode, GZARC_SIGNAL_EXTRACTING);
 }
 
 TEST_F(ExtractionTest, ReplaceAnswersOnAnExistingFile) {
@@ -200,10 +200,21 @@ TEST_F(ExtractionTest, ReplaceAnswersOnAnExistingFile) {
     uint16_t status;
     bool replaced;
   };
+  constexpr int32_t kExtract = GZARC_REPLACE_EXTRACT, kSkip = GZARC_REPLACE_SKIP,
+                    kCancel = GZARC_REPLACE_CANCEL, kKeep = GZARC_REPLACE_KEEP_ATTRIBUTES;
+  // 5 and -1 stand for every answer the engine does not name.
   const Case cases[] = {
-      {0, false, 0, true}, {0, true, 0, true},      {1, false, 0, false},
-      {1, true, 0, false}, {2, false, 2926, false}, {2, true, 2926, false},
-      {5, false, 0, true}, {5, true, 5, false},     {-1, false, 0, true},
+      {kExtract, false, 0, true},
+      {kExtract, true, 0, true},
+      {kSkip, false, 0, false},
+      {kSkip, true, 0, false},
+      {kCancel, false, GZARC_STATUS_CANCELLED, false},
+      {kCancel, true, GZARC_STATUS_CANCELLED, false},
+      {kKeep, false, 0, true},
+      {kKeep, true, GZARC_STATUS_FILE_ERROR, false},
+      {5, false, 0, true},
+      {5, true, GZARC_STATUS_FILE_ERROR, false},
+      {-1, false, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "answer " << c.answer << " read-only " << c.readOnly);
@@ -218,7 +229,8 @@ TEST_F(ExtractionTest, ReplaceAnswersOnAnExistingFile) {
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"f.txt"});
     const bool signalled =
         std::find(calls.events.begin(), calls.events.end(), "signal") != calls.events.end();
-    EXPECT_EQ(signalled, c.answer != 1 && c.answer != 2 && (c.answer == 0 || !c.readOnly));
+    EXPECT_EQ(signalled,
+              c.answer != kSkip && c.answer != kCancel && (c.answer == kExtract || !c.readOnly));
     if (c.replaced) {
       EXPECT_EQ(platform::GetFileAttributesA(dir.Win("out/f.txt").c_str()),
                 platform::kAttributeArchive);
@@ -233,7 +245,7 @@ TEST_F(ExtractionTest, ReplaceCallbackSeesBothFiles) {
   const Bytes data = SampleData(777, 3);
   const Bytes gz = MakeGzip(dir, data, "sub\\g.bin");
   test::WriteFile(dir.Native("out/g.bin"), Bytes(12, 'x'));
-  calls.replaceAnswer = 1;
+  calls.replaceAnswer = GZARC_REPLACE_SKIP;
   Extract(gz, InfoOf(gz, "sub\\g.bin"));
   ASSERT_EQ(calls.events, (std::vector<std::string>{"name", "replace"}));
   EXPECT_EQ(calls.existing.sizeLow, 12u);
@@ -335,7 +347,7 @@ TEST_F(ExtractionTest, ReplacingALinkReplacesTheLinkOnly) {
   test::WriteFile(dir.Native("pointee"), std::string("pointee"));
   ::chmod(dir.Native("pointee").c_str(), 0444);
   ASSERT_EQ(::symlink(dir.Native("pointee").c_str(), dir.Native("out/l.txt").c_str()), 0);
-  calls.replaceAnswer = 0;
+  calls.replaceAnswer = GZARC_REPLACE_EXTRACT;
   Extract(gz, InfoOf(gz, "l.txt"));
   // The link to a read-only file cannot be opened for writing: refused.
   EXPECT_EQ(Status(), GZARC_STATUS_FILE_ERROR);
@@ -447,9 +459,9 @@ class HostExtractionTest : public ::testing::Test {
     Engine().ExtractDir[0] = '\0';
   }
   void SetOut(const std::string& posixDir) {
-    std::vector<char> record(kDecompFeaturesSize, 0);
+    std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
     const std::string win = test::ToWin(posixDir);
-    std::memcpy(record.data() + 1104, win.c_str(), win.size());
+    std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, win.c_str(), win.size());
     SetDecompExtraFeatures(record.data());
   }
   void Open(const std::string& posixPath) {

@@ -330,13 +330,14 @@ TEST_F(FaultSweep, CreationOverAnExistingArchiveNeverTouchesIt) {
 enum ExtractionStep { kOpenArchive = 10, kExtractMasks, kExtract };
 
 int32_t GZARC_CALL Replace(void*, const FindData*, const FindData*) {
-  return 0;
+  return GZARC_REPLACE_EXTRACT;
 }
 void GZARC_CALL NoteSignal(void*, int64_t, int32_t) {}
 
 void SetExtractDir(const std::string& winDir) {
-  std::vector<char> record(1420, 0);
-  std::memcpy(record.data() + 1104, winDir.data(), std::min<std::size_t>(winDir.size(), 255));
+  std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
+  std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, winDir.data(),
+              std::min<std::size_t>(winDir.size(), 255));
   SetDecompExtraFeatures(record.data());
 }
 

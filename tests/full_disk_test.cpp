@@ -76,7 +76,7 @@ TEST_F(FullDisk, CompressionIntoAFullDisk) {
 }
 
 int32_t GZARC_CALL Replace(void*, const FindData*, const FindData*) {
-  return 0;
+  return GZARC_REPLACE_EXTRACT;
 }
 
 // Extracts dir/big.gz into the small disk, as a host does.
@@ -84,9 +84,9 @@ uint16_t ExtractInto(const std::string& archive, const std::string& disk) {
   InitArcFile(archive.c_str());
   if (GetArchiveStatus() != 0) return GetArchiveStatus();
   SetOkToReplaceProc(nullptr, Replace);
-  std::vector<char> record(1420, 0);
+  std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
   const std::string target = ToWin(disk) + "\\";
-  std::memcpy(record.data() + 1104, target.data(), target.size());
+  std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, target.data(), target.size());
   SetDecompExtraFeatures(record.data());
   FileMaskList masks;
   InitFileMaskList(&masks);

@@ -169,9 +169,9 @@ class HostileInputs : public ::testing::Test {
     result.status = GetArchiveStatus();
     if (result.status == 0) {
       SetSetProgressProc(context, progress);
-      std::vector<char> record(1420, 0);
+      std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
       const std::string target = dir_.Win("work/out") + "\\";
-      std::memcpy(record.data() + 1104, target.data(), target.size());
+      std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, target.data(), target.size());
       SetDecompExtraFeatures(record.data());
       FileMaskList masks;
       InitFileMaskList(&masks);

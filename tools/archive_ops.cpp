@@ -19,10 +19,6 @@
 namespace gzarc_cli {
 namespace {
 
-// The DecompExtraFeatures record: 1420 bytes, the target folder at 1104.
-constexpr std::size_t kDecompRecordSize = 1420;
-constexpr std::size_t kExtractDirOffset = 1104;
-
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -50,28 +46,26 @@ int32_t GZARC_CALL OnProgress(void* context, int32_t percent, int32_t count) {
   return Interrupted() ? 0 : 1;
 }
 
-// Results the engine understands: 0 replace, 1 skip, 2 cancel.
 int32_t GZARC_CALL OnReplace(void* context, const FindData* existing, const FindData* member) {
-  constexpr int32_t kReplace = 0, kSkip = 1, kCancel = 2;
   auto& session = *static_cast<HostSession*>(context);
   const std::string& target = session.currentTarget;
   switch (session.existing) {
     case ExistingPolicy::kOverwrite:
-      return kReplace;
+      return GZARC_REPLACE_EXTRACT;
     case ExistingPolicy::kSkip:
       session.skipped.push_back(target);
-      return kSkip;
+      return GZARC_REPLACE_SKIP;
     case ExistingPolicy::kAsk:
       break;
   }
-  if (session.replaceAll) return kReplace;
+  if (session.replaceAll) return GZARC_REPLACE_EXTRACT;
   if (session.replaceNone) {
     session.skipped.push_back(target);
-    return kSkip;
+    return GZARC_REPLACE_SKIP;
   }
   if (!session.canPrompt) {
     session.refused.push_back(target);
-    return kSkip;
+    return GZARC_REPLACE_SKIP;
   }
   session.progress.Clear();
   const auto asked = std::chrono::steady_clock::now();
@@ -82,18 +76,18 @@ int32_t GZARC_CALL OnReplace(void* context, const FindData* existing, const Find
       session.replaceAll = true;
       [[fallthrough]];
     case ReplaceAnswer::kYes:
-      return kReplace;
+      return GZARC_REPLACE_EXTRACT;
     case ReplaceAnswer::kNone:
       session.replaceNone = true;
       [[fallthrough]];
     case ReplaceAnswer::kNo:
       session.skipped.push_back(target);
-      return kSkip;
+      return GZARC_REPLACE_SKIP;
     case ReplaceAnswer::kQuit:
       session.quit = true;
-      return kCancel;
+      return GZARC_REPLACE_CANCEL;
   }
-  return kCancel;
+  return GZARC_REPLACE_CANCEL;
 }
 
 // Registers the session's callbacks now (the engine drops callbacks when an
@@ -307,8 +301,8 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
     total += m.unpackedSize;
   }
 
-  std::vector<char> record(kDecompRecordSize, '\0');
-  std::memcpy(record.data() + kExtractDirOffset, engineFolder.c_str(), engineFolder.size());
+  std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, '\0');
+  std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, engineFolder.c_str(), engineFolder.size());
   api.SetDecompExtraFeatures(record.data());
 
   // Written over with --overwrite or a "yes", the archive would be lost

@@ -23,7 +23,6 @@ inline constexpr std::size_t kRelativePathSize = 261;  // 260 characters
 inline constexpr std::size_t kInputPathSize = 264;     // 263 with the separator
 inline constexpr std::size_t kExtractDirSize = 256;    // 255 with the separator
 inline constexpr std::size_t kFeatureStringSize = 272;
-inline constexpr std::size_t kDecompFeaturesSize = 1420;
 
 struct EngineState {
   uint16_t status = 0;
@@ -38,9 +37,9 @@ struct EngineState {
   char compFeatureText[kFeatureStringSize] = {};
   char compRelativePath[kFeatureStringSize] = {};
   char compInputPath[kFeatureStringSize] = {};
-  uint32_t compValue3524 = 0;
-  uint32_t compValue3528 = 0;
-  uint8_t decompFeatures[kDecompFeaturesSize] = {};
+  uint32_t compValueA = 0;
+  uint32_t compValueB = 0;
+  uint8_t decompFeatures[GZARC_DECOMP_RECORD_SIZE] = {};
 
   // The current archive.
   char ArchivePath[kArchivePathSize] = {};

@@ -7,14 +7,8 @@
 namespace gzarc {
 namespace {
 
-constexpr std::size_t kCompFeatureTextOffset = 624;
-constexpr std::size_t kCompRelativePathOffset = 896;
-constexpr std::size_t kCompInputPathOffset = 1168;
-constexpr std::size_t kCompValueOffsetA = 3524;
-constexpr std::size_t kCompValueOffsetB = 3528;
-constexpr std::size_t kDecompRelativePathOffset = 832;
-constexpr std::size_t kDecompExtractDirOffset = 1104;
-constexpr std::size_t kDecompExtractDirWidth = kDecompFeaturesSize - kDecompExtractDirOffset;
+// The target folder may run to the record's end.
+constexpr std::size_t kDecompExtractDirWidth = GZARC_DECOMP_RECORD_SIZE - GZARC_DECOMP_EXTRACT_DIR;
 
 // InputPath gets a backslash when the path is longer than three characters:
 // a drive root such as C:\ stays as it is. The rule looks at the length only.
@@ -79,12 +73,12 @@ GZARC_API void GZARC_CALL SetCompExtraFeatures(const void* record) {
   const auto* bytes = static_cast<const uint8_t*>(record);
   EngineState& e = Engine();
 
-  const char* text = reinterpret_cast<const char*>(bytes + kCompFeatureTextOffset);
+  const char* text = reinterpret_cast<const char*>(bytes + GZARC_COMP_FEATURE_TEXT);
   if (BoundedLength(text, kFeatureStringSize) < kFeatureStringSize) {
     CopyBounded(e.compFeatureText, kFeatureStringSize, text);
   }
 
-  const char* relative = reinterpret_cast<const char*>(bytes + kCompRelativePathOffset);
+  const char* relative = reinterpret_cast<const char*>(bytes + GZARC_COMP_RELATIVE_PATH);
   const std::size_t relativeLength = BoundedLength(relative, kFeatureStringSize);
   if (relativeLength == 0) {
     e.compRelativePath[0] = '\0';
@@ -93,7 +87,7 @@ GZARC_API void GZARC_CALL SetCompExtraFeatures(const void* record) {
     CopyBounded(e.RelativePath, kRelativePathSize, relative);
   }
 
-  const char* input = reinterpret_cast<const char*>(bytes + kCompInputPathOffset);
+  const char* input = reinterpret_cast<const char*>(bytes + GZARC_COMP_INPUT_PATH);
   const std::size_t inputLength = BoundedLength(input, kFeatureStringSize);
   if (inputLength == 0) {
     e.compInputPath[0] = '\0';
@@ -101,21 +95,21 @@ GZARC_API void GZARC_CALL SetCompExtraFeatures(const void* record) {
     CopyBounded(e.compInputPath, kFeatureStringSize, input);
   }
 
-  e.compValue3524 = ReadWord(bytes, kCompValueOffsetA);
-  e.compValue3528 = ReadWord(bytes, kCompValueOffsetB);
+  e.compValueA = ReadWord(bytes, GZARC_COMP_VALUE_A);
+  e.compValueB = ReadWord(bytes, GZARC_COMP_VALUE_B);
 }
 
 GZARC_API void GZARC_CALL SetDecompExtraFeatures(const void* record) {
   if (record == nullptr) return;
   EngineState& e = Engine();
-  std::memcpy(e.decompFeatures, record, kDecompFeaturesSize);
+  std::memcpy(e.decompFeatures, record, GZARC_DECOMP_RECORD_SIZE);
 
-  const char* dir = reinterpret_cast<const char*>(e.decompFeatures + kDecompExtractDirOffset);
+  const char* dir = reinterpret_cast<const char*>(e.decompFeatures + GZARC_DECOMP_EXTRACT_DIR);
   const std::size_t dirLength = BoundedLength(dir, kDecompExtractDirWidth);
   if (dirLength > 0 && dirLength < kDecompExtractDirWidth) ApplyExtractDir(dir);
 
   const char* relative =
-      reinterpret_cast<const char*>(e.decompFeatures + kDecompRelativePathOffset);
+      reinterpret_cast<const char*>(e.decompFeatures + GZARC_DECOMP_RELATIVE_PATH);
   if (BoundedLength(relative, kFeatureStringSize) > 0) {
     CopyBounded(e.RelativePath, kRelativePathSize, relative);
   }

@@ -452,8 +452,8 @@ struct Masks {
 };
 
 void SetExtractDir(const std::string& folder) {
-  std::vector<char> record(1420, 0);
-  std::memcpy(record.data() + 1104, folder.c_str(), folder.size() + 1);
+  std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
+  std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, folder.c_str(), folder.size() + 1);
   gApi.SetDecompExtraFeatures(record.data());
 }
 
@@ -611,7 +611,7 @@ void TestStatus() {
   gApi.SetPackLevel(9);
   gApi.SetRelativePath("");
   gApi.SetInputPath("");
-  std::vector<char> comp(3532, 0), decomp(1420, 0);
+  std::vector<char> comp(GZARC_COMP_RECORD_SIZE, 0), decomp(GZARC_DECOMP_RECORD_SIZE, 0);
   gApi.SetCompExtraFeatures(comp.data());
   gApi.SetDecompExtraFeatures(decomp.data());
   gApi.SetSetWarningProc(nullptr, nullptr);
@@ -972,7 +972,7 @@ void TestExtraction() {
   CHECK_EQ(r.signalCalls, 1);
   CHECK(r.signalContext == &r);
   CHECK_EQ(r.signalSize, static_cast<int64_t>(gCase.data.size()));
-  CHECK_EQ(r.signalCode, 2);
+  CHECK_EQ(r.signalCode, GZARC_SIGNAL_EXTRACTING);
   CHECK(r.progressCalls >= 1);
   CHECK_EQ(r.progressCountSum, static_cast<int64_t>(gCase.data.size()));
   CHECK_EQ(r.lastPercent, 100);
@@ -988,7 +988,7 @@ void TestExtraction() {
   // The replace callback: its two records, then each answer.
   WriteText(target, "old");
   Recorder ask;
-  ask.replaceAnswer = 1;
+  ask.replaceAnswer = GZARC_REPLACE_SKIP;
   Extract(ask, out);
   CHECK_EQ(gApi.GetArchiveStatus(), 0);
   CHECK_EQ(ask.replaceCalls, 1);
@@ -1009,7 +1009,7 @@ void TestExtraction() {
   CHECK(std::memcmp(ask.member.alternateFileName, zeros, sizeof zeros) == 0);
 
   Recorder cancel;
-  cancel.replaceAnswer = 2;
+  cancel.replaceAnswer = GZARC_REPLACE_CANCEL;
   Extract(cancel, out);
   CHECK_EQ(gApi.GetArchiveStatus(), GZARC_STATUS_CANCELLED);
   CHECK_EQ(cancel.signalCalls, 0);
@@ -1018,7 +1018,7 @@ void TestExtraction() {
   // "Extract, keep the attributes" cannot open a read-only file ...
   SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
   Recorder keep;
-  keep.replaceAnswer = 5;
+  keep.replaceAnswer = GZARC_REPLACE_KEEP_ATTRIBUTES;
   Extract(keep, out);
   CHECK_EQ(gApi.GetArchiveStatus(), GZARC_STATUS_FILE_ERROR);
   CHECK_TEXT(ReadText(target), "old");
@@ -1026,7 +1026,7 @@ void TestExtraction() {
 
   // ... while "replace" makes it writable first.
   Recorder replace;
-  replace.replaceAnswer = 0;
+  replace.replaceAnswer = GZARC_REPLACE_EXTRACT;
   Extract(replace, out);
   CHECK_EQ(gApi.GetArchiveStatus(), 0);
   CHECK(ReadBytes(target) == gCase.data);
