@@ -1,12 +1,13 @@
 # Windows specifics of the engine DLL (included by the top-level CMakeLists).
 #
-# The DLL is what an archiver host loads: exactly the names of gzarc.def,
-# undecorated, and no runtime DLL beyond the system's (KERNEL32, USER32 and
-# the C runtime msvcrt), so the C++ runtime, libgcc and any threads library
-# are linked in statically.
+# The DLL is what an archiver host loads: exactly the names of
+# cmake/exports.txt (through the gzarc.def made from it), undecorated, and no
+# runtime DLL beyond the system's (KERNEL32, USER32 and the C runtime
+# msvcrt), so the C++ runtime, libgcc and any threads library are linked in
+# statically.
 
-target_sources(gzarc PRIVATE ${PROJECT_SOURCE_DIR}/cmake/gzarc.def)
-set_target_properties(gzarc PROPERTIES LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/gzarc.def
+target_sources(gzarc PRIVATE ${GZARC_DEF_FILE})
+set_target_properties(gzarc PROPERTIES LINK_DEPENDS ${GZARC_DEF_FILE}
                                        IMPORT_PREFIX "")
 
 # The platform layer wants the lean Windows headers without the min/max macros;
