@@ -13,11 +13,20 @@
 // peak memory, and they run after the timed part. Exit status: 0 success,
 // 1 the engine failed or a check failed, 2 bad usage or the library could
 // not be loaded.
+//
+// Built for Windows (MinGW) it loads gzarc.dll the same way, through
+// LoadLibraryA; its paths are then Windows paths (Z:\... under Wine).
+#if defined(_WIN32)
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+#else
 #include <dirent.h>
 #include <dlfcn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -33,10 +42,125 @@
 
 namespace {
 
+// ---- What differs between the two systems ------------------------------------
+
+#if defined(_WIN32)
+using Library = HMODULE;
+
+Library OpenLibrary(const std::string& path, std::string& error) {
+  const HMODULE module = ::LoadLibraryA(path.c_str());
+  if (module == nullptr) error = "LoadLibraryA failed, error " + std::to_string(::GetLastError());
+  return module;
+}
+
+void* FindSymbol(Library library, const char* name) {
+  return reinterpret_cast<void*>(::GetProcAddress(library, name));
+}
+
+std::string AbsolutePath(const std::string& path) {
+  char full[MAX_PATH * 4];
+  const DWORD n = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  return n > 0 && n < sizeof full ? std::string(full, n) : path;
+}
+
+bool IsRegularFile(const std::string& path, uint64_t* size = nullptr) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  if (size != nullptr) *size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  return true;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  const HANDLE search = ::FindFirstFileA((dir + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+  return names;
+}
+
+bool MakeFolder(const std::string& dir) {
+  return ::CreateDirectoryA(dir.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool RemoveFile(const std::string& path) {
+  return ::DeleteFileA(path.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+long PeakRssKb() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<long>(counters.PeakWorkingSetSize / 1024);
+}
+#else
+using Library = void*;
+
+Library OpenLibrary(const std::string& path, std::string& error) {
+  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    const char* why = ::dlerror();
+    error = why != nullptr ? why : "dlopen failed";
+  }
+  return library;
+}
+
+void* FindSymbol(Library library, const char* name) {
+  return ::dlsym(library, name);
+}
+
+// The engine takes Windows paths: absolute, with backslashes.
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::array<char, 4096> cwd{};
+  if (::getcwd(cwd.data(), cwd.size()) == nullptr) return path;
+  return std::string(cwd.data()) + "/" + path;
+}
+
+bool IsRegularFile(const std::string& path, uint64_t* size = nullptr) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (size != nullptr) *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(d);
+  return names;
+}
+
+bool MakeFolder(const std::string& dir) {
+  return ::mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+long PeakRssKb() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+#endif
+
 // ---- The engine's exports, resolved by name ---------------------------------
 
 struct EngineApi {
-  void* library = nullptr;
+  Library library = nullptr;
   uint16_t(GZARC_CALL* GetArchiveStatus)(void) = nullptr;
   void(GZARC_CALL* CreateArcFile)(const char*) = nullptr;
   void(GZARC_CALL* InitArcFile)(const char*) = nullptr;
@@ -51,8 +175,8 @@ struct EngineApi {
 };
 
 template <typename Fn>
-bool Resolve(void* library, const char* name, Fn& fn, std::string& error) {
-  void* symbol = ::dlsym(library, name);
+bool Resolve(Library library, const char* name, Fn& fn, std::string& error) {
+  void* symbol = FindSymbol(library, name);
   if (symbol == nullptr) {
     error = std::string("missing export ") + name;
     return false;
@@ -62,13 +186,9 @@ bool Resolve(void* library, const char* name, Fn& fn, std::string& error) {
 }
 
 bool LoadEngine(const std::string& path, EngineApi& api, std::string& error) {
-  api.library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (api.library == nullptr) {
-    const char* why = ::dlerror();
-    error = why != nullptr ? why : "dlopen failed";
-    return false;
-  }
-  void* l = api.library;
+  api.library = OpenLibrary(path, error);
+  if (api.library == nullptr) return false;
+  const Library l = api.library;
   return Resolve(l, "GetArchiveStatus", api.GetArchiveStatus, error) &&
          Resolve(l, "CreateArcFile", api.CreateArcFile, error) &&
          Resolve(l, "InitArcFile", api.InitArcFile, error) &&
@@ -95,38 +215,12 @@ int32_t GZARC_CALL OnProgress(void* context, int32_t, int32_t) {
 
 // ---- Paths ------------------------------------------------------------------
 
-// The engine takes Windows paths: absolute, with backslashes.
-std::string AbsolutePath(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  std::array<char, 4096> cwd{};
-  if (::getcwd(cwd.data(), cwd.size()) == nullptr) return path;
-  return std::string(cwd.data()) + "/" + path;
-}
-
+// The engine takes Windows paths, with backslashes.
 std::string ToWindows(std::string path) {
   for (char& c : path) {
     if (c == '/') c = '\\';
   }
   return path;
-}
-
-bool IsRegularFile(const std::string& path, uint64_t* size = nullptr) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (size != nullptr) *size = static_cast<uint64_t>(st.st_size);
-  return true;
-}
-
-std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return names;
-  while (const dirent* e = ::readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(d);
-  return names;
 }
 
 // ---- Checks -----------------------------------------------------------------
@@ -236,12 +330,6 @@ void Print(const Report& r) {
   std::fflush(stdout);
 }
 
-long PeakRssKb() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
 std::string Hex(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "%08x", value);
@@ -264,7 +352,7 @@ void Compress(const EngineApi& api, const std::string& source, const std::string
     return;
   }
   // The engine refuses to create over an existing archive.
-  if (::unlink(archive.c_str()) != 0 && errno != ENOENT) {
+  if (!RemoveFile(archive)) {
     r.error = "cannot remove the old archive";
     return;
   }
@@ -328,7 +416,7 @@ void Extract(const EngineApi& api, const std::string& archive, const std::string
     r.error = "archive is not a readable file";
     return;
   }
-  if (::mkdir(outDir.c_str(), 0755) != 0 && errno != EEXIST) {
+  if (!MakeFolder(outDir)) {
     r.error = "cannot create the output folder";
     return;
   }
