@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 #include "platform/byte_order.h"
 
@@ -176,18 +177,34 @@ bool HeaderAt(const uint8_t* data, std::size_t size, uint64_t bit) {
 uint64_t FindDynamicBlock(const uint8_t* data, std::size_t size, uint64_t from, uint64_t to) {
   const uint64_t end = std::min<uint64_t>(to, uint64_t{size} * 8);
   uint64_t bit = from;
-  // Sixteen bytes at a time hold every bit the cheap tests read for each of
-  // the eight positions in their first byte.
-  for (; bit < end && (bit >> 3) + 16 <= size; ++bit) {
+  // Eight byte positions a step: the first tests run on all bit positions
+  // of a word at once. Bit s of candidates is set where a header could
+  // begin s bits past the word's start: a 0 (not the last block), the
+  // block type 2 (bits 0 1), and HLIT and HDIST below 30 (not all of their
+  // top four bits set). The bits of positions 0..7 need bits up to 12 past
+  // them, so a word of 64 bits serves eight positions.
+  while (bit < end && (bit >> 3) + 32 <= size) {
     const uint8_t* at = data + (bit >> 3);
-    const unsigned shift = bit & 7;
-    const uint64_t low = LoadLittle64(at);
-    const uint64_t high = LoadLittle64(at + 8);
-    const uint64_t head = shift == 0 ? low : (low >> shift) | (high << (64 - shift));
-    // The 57 bits of code lengths begin 17 bits in.
-    const unsigned lengthShift = shift + 17;
-    const uint64_t lengthBits = (low >> lengthShift) | (high << (64 - lengthShift));
-    if (MayBeHeader(head, lengthBits) && HeaderAt(data, size, bit)) return bit;
+    const uint64_t w = LoadLittle64(at);
+    uint64_t candidates = ~w & ~(w >> 1) & (w >> 2);
+    candidates &= ~((w >> 4) & (w >> 5) & (w >> 6) & (w >> 7));
+    candidates &= ~((w >> 9) & (w >> 10) & (w >> 11) & (w >> 12));
+    const unsigned skip = bit & 7;
+    candidates &= 0xFFu << skip;
+    candidates &= 0xFF;
+    while (candidates != 0) {
+      const unsigned shift = static_cast<unsigned>(std::countr_zero(candidates));
+      candidates &= candidates - 1;
+      const uint64_t position = (bit & ~uint64_t{7}) + shift;
+      if (position >= end) return kNoBlockFound;
+      const uint64_t low = LoadLittle64(at);
+      const uint64_t high = LoadLittle64(at + 8);
+      const uint64_t head = shift == 0 ? low : (low >> shift) | (high << (64 - shift));
+      const unsigned lengthShift = shift + 17;
+      const uint64_t lengthBits = (low >> lengthShift) | (high << (64 - lengthShift));
+      if (MayBeHeader(head, lengthBits) && HeaderAt(data, size, position)) return position;
+    }
+    bit = (bit & ~uint64_t{7}) + 8;
   }
   for (; bit < end; ++bit) {
     if (HeaderAt(data, size, bit)) return bit;
