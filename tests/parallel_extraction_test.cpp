@@ -37,6 +37,8 @@ struct Run {
   std::size_t position;
   int cancelAt;
   uint64_t diskSpace;
+  int failRead;
+  int reads;
   int calls;
   Seen seen;
 };
@@ -49,7 +51,13 @@ int32_t GZARC_CALL Progress(void*, int32_t percent, int32_t count) {
 
 // One extraction of gz's members (its first header read as the archive
 // scan reads it) on threads threads, with parts of at most part bytes.
-Seen Extract(const Bytes& gz, unsigned threads, int cancelAt = 0, uint64_t diskSpace = UINT64_MAX,
+struct Faults {
+  int cancelAt = 0;  // the progress call that cancels
+  uint64_t diskSpace = UINT64_MAX;
+  int failRead = 0;  // the read of the archive that fails
+};
+
+Seen Extract(const Bytes& gz, unsigned threads, const Faults& faults = {},
              ParallelStats* stats = nullptr) {
   struct Cursor {
     const Bytes* gz;
@@ -62,7 +70,7 @@ Seen Extract(const Bytes& gz, unsigned threads, int cancelAt = 0, uint64_t diskS
                             },
                             &cursor};
   EXPECT_EQ(ParseMemberHeader(source, false, true, &header), HeaderResult::kOk);
-  Run run{&gz, header.dataOffset, cancelAt, diskSpace, 0, {}};
+  Run run{&gz, header.dataOffset, faults.cancelAt, faults.diskSpace, faults.failRead, 0, 0, {}};
   gRun = &run;
   static DecoderState* const d = new DecoderState;
   std::vector<uint8_t> buffer(kInputBufferSize);
@@ -87,6 +95,7 @@ Seen Extract(const Bytes& gz, unsigned threads, int cancelAt = 0, uint64_t diskS
   SetSetProgressProc(nullptr, Progress);
   const InflateSource file{[](void* c, uint8_t* out, uint32_t n) -> int32_t {
                              Run& r = *static_cast<Run*>(c);
+                             if (++r.reads == r.failRead) return -1;
                              const std::size_t k =
                                  std::min<std::size_t>(n, r.data->size() - r.position);
                              std::memcpy(out, r.data->data() + r.position, k);
@@ -108,11 +117,10 @@ Seen Extract(const Bytes& gz, unsigned threads, int cancelAt = 0, uint64_t diskS
   return run.seen;
 }
 
-void ExpectSame(const Bytes& gz, const std::string& what, int cancelAt = 0,
-                uint64_t diskSpace = UINT64_MAX) {
-  const Seen one = Extract(gz, 1, cancelAt, diskSpace);
+void ExpectSame(const Bytes& gz, const std::string& what, const Faults& faults = {}) {
+  const Seen one = Extract(gz, 1, faults);
   for (const unsigned threads : {2u, 3u, 5u}) {
-    const Seen many = Extract(gz, threads, cancelAt, diskSpace);
+    const Seen many = Extract(gz, threads, faults);
     EXPECT_EQ(many.status, one.status) << what << ", " << threads << " threads";
     EXPECT_TRUE(many.progress == one.progress) << what << ", " << threads << " threads";
     EXPECT_TRUE(many.output == one.output) << what << ", " << threads << " threads";
@@ -183,7 +191,7 @@ TEST_F(ParallelExtraction, StreamsOfEveryToolAndStrategy) {
     ASSERT_TRUE(one.output == data_) << maker.command;
     ExpectSame(gz, maker.command);
     ParallelStats stats;
-    Extract(gz, 3, 0, UINT64_MAX, &stats);
+    Extract(gz, 3, {}, &stats);
     std::printf("%-40.40s %zu bytes, parts: %llu taken, %llu in order, %llu wasted\n",
                 maker.command.c_str(), gz.size(), static_cast<unsigned long long>(stats.partsTaken),
                 static_cast<unsigned long long>(stats.partsInOrder),
@@ -191,14 +199,19 @@ TEST_F(ParallelExtraction, StreamsOfEveryToolAndStrategy) {
   }
 }
 
-TEST_F(ParallelExtraction, CancelsFullDisksAndDamage) {
+TEST_F(ParallelExtraction, CancelsFullDisksFailedReadsAndDamage) {
   const Bytes gz = Made("gzip -6 -c data > data.gz && gzip -1 -c data >> data.gz");
   const std::size_t windows = 2 * data_.size() / kDecodeWindowSize;
   for (const int cancelAt : {1, 7, static_cast<int>(windows / 2), static_cast<int>(windows)}) {
-    ExpectSame(gz, "cancel at " + std::to_string(cancelAt), cancelAt);
+    ExpectSame(gz, "cancel at " + std::to_string(cancelAt), {cancelAt});
   }
   for (const uint64_t space : {uint64_t{1} << 20, uint64_t{5} << 20}) {
-    ExpectSame(gz, "disk of " + std::to_string(space), 0, space);
+    ExpectSame(gz, "disk of " + std::to_string(space), {0, space});
+  }
+  const int reads = static_cast<int>(gz.size() / kInputBufferSize) + 1;
+  for (const int n : {1, 2, reads / 2, reads - 1, reads}) {
+    ExpectSame(gz, "read " + std::to_string(n), {0, UINT64_MAX, n});
+    ExpectSame(gz, "read " + std::to_string(n) + " after a cancel", {3, UINT64_MAX, n});
   }
   // Damage late in the stream, in the second member, and in a trailer.
   for (const std::size_t at : {gz.size() / 2 - 999, gz.size() - 5000, gz.size() - 6}) {
