@@ -18,6 +18,7 @@
 #include "gzip/member_stream.h"
 #include "paths/strings.h"
 #include "platform/byte_order.h"
+#include "platform/platform_faults.h"
 #include "test_support.h"
 
 namespace gzarc {
@@ -221,6 +222,18 @@ TEST_F(ParallelExtraction, CancelsFullDisksFailedReadsAndDamage) {
   }
   // Cut short.
   ExpectSame(Bytes(gz.begin(), gz.end() - 70000), "cut short");
+  // Threads that cannot be started: fewer do the work, or the calling
+  // thread alone.
+  const Seen one = Extract(gz, 1);
+  for (const uint64_t failAt : {1u, 2u}) {
+    platform::faults::Arm({platform::faults::Call::kThread, failAt, false});
+    const Seen fewer = Extract(gz, 3);
+    platform::faults::Disarm();
+    EXPECT_TRUE(fewer == one) << "thread " << failAt << " not started";
+  }
+  platform::faults::Arm({platform::faults::Call::kThread, 1, false});
+  EXPECT_TRUE(Extract(gz, 2) == one) << "no worker";
+  platform::faults::Disarm();
 }
 
 }  // namespace

@@ -379,6 +379,7 @@ class InputStore {
   uint64_t Size() const { return size_; }
   // Where the data end: the file's end, or where a read failed.
   uint64_t Limit() const { return failed_ ? end_ : size_; }
+  uint64_t Start() const { return start_; }
   uint64_t End() const { return end_; }
 
   // Reads until the data reach upTo (or the limit), keeping from keep on.
@@ -668,6 +669,11 @@ void DecodeMembersInParallel(DecoderState& d, OutputAccount& account, InflateSou
     // saves) and takes the workers' parts as it reaches them.
     pf::WorkQueue queue(threads - 1, RunPart, job);
     const unsigned workers = queue.Workers();
+    if (workers == 0) {
+      // No worker could be started: the one-thread path, as it reads.
+      StartInput(d, file, d.InputBuffer, size);
+      DecodeMembers(d, account);
+    }
     const uint64_t ownEvery = workers <= 1 ? 2 : workers == 2 ? 6 : UINT64_MAX;
     struct Part {
       uint64_t target;
@@ -693,8 +699,9 @@ void DecodeMembersInParallel(DecoderState& d, OutputAccount& account, InflateSou
     };
     // Lays out the next part: false when there is none to lay out yet.
     const auto makePart = [&]() -> bool {
-      // A part behind the in-order decoding is of no use any more.
-      nextStart = std::max(nextStart, order.Position() / 8);
+      // A part behind the in-order decoding is of no use any more (and its
+      // input may be gone).
+      nextStart = std::max({nextStart, order.Position() / 8, input.Start()});
       if (nextStart >= input.Limit() || madeParts - takenParts >= kPartRing) return false;
       const uint64_t part = partSize();
       const uint64_t target = nextStart + part >= size ? kNoBit : (nextStart + part) * 8;
@@ -721,7 +728,7 @@ void DecodeMembersInParallel(DecoderState& d, OutputAccount& account, InflateSou
       nextStart += part;
       return true;
     };
-    bool going = true;
+    bool going = workers != 0;
     while (going) {
       while (makePart()) {
       }
