@@ -359,7 +359,8 @@ struct Recorder {
   int fileNameCalls = 0;
   std::string from, to;
   int progressCalls = 0;
-  int progressCancelAt = 0;  // the call that answers 0 (cancel); 0: never
+  std::vector<int64_t> progress;  // percent and count of each call
+  int progressCancelAt = 0;       // the call that answers 0 (cancel); 0: never
   int64_t progressCountSum = 0;
   int32_t lastPercent = -1;
   bool percentOutOfRange = false;
@@ -389,6 +390,7 @@ int32_t __cdecl OnProgress(void* context, int32_t percent, int32_t count) {
   Recorder& r = *gRecorder;
   ++r.progressCalls;
   r.progressCountSum += count;
+  r.progress.push_back(int64_t{percent} * 1000000 + count);
   if (percent < 0 || percent > 100) r.percentOutOfRange = true;
   r.lastPercent = percent;
   return r.progressCalls == r.progressCancelAt ? 0 : 1;
@@ -1236,6 +1238,62 @@ void TestCompression() {
   MakeWritable(source);
 }
 
+// Large enough for the work to be shared among threads: on all the
+// processors the process may use and on one alone, the same archive, the
+// same output and the same progress calls.
+void TestOnEveryProcessor() {
+  Section("every processor");
+  const std::string folder = Join(gWork, "cores");
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const auto data = SampleData(6 << 20);
+  const std::string source = Join(folder, "big.bin");
+  WriteBytes(source, data);
+  DWORD_PTR processMask = 0;
+  DWORD_PTR systemMask = 0;
+  GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask);
+  struct Outcome {
+    std::vector<uint8_t> archive, output;
+    std::vector<int64_t> compressCalls, extractCalls;
+  };
+  const auto run = [&](DWORD_PTR mask, const char* name) {
+    Outcome o;
+    SetProcessAffinityMask(GetCurrentProcess(), mask);
+    Masks source;
+    CHECK_EQ(gApi.AppendFileMask(Join(folder, "big.bin").c_str(), &source.list), 1);
+    const std::string base = Join(folder, name);
+    gApi.CreateArcFile(base.c_str());
+    Recorder c;
+    RegisterCallbacks(c);
+    gApi.CompressFileMaskListArc(&source.list);
+    CHECK_EQ(gApi.GetArchiveStatus(), 0);
+    o.archive = ReadBytes(base + ".GZ");
+    o.compressCalls = c.progress;
+    gApi.DoneArcFile(nullptr);
+    const std::string out = base + "-out";
+    CreateDirectoryA(out.c_str(), nullptr);
+    gApi.InitArcFile((base + ".GZ").c_str());
+    Recorder x;
+    RegisterCallbacks(x);
+    SetExtractDir(out);
+    Masks all;
+    gApi.ExtractFileMaskListArc(&all.list);
+    CHECK_EQ(gApi.GetArchiveStatus(), 0);
+    o.output = ReadBytes(Join(out, "big.bin"));
+    o.extractCalls = x.progress;
+    gApi.DoneArcFile(nullptr);
+    SetProcessAffinityMask(GetCurrentProcess(), processMask);
+    return o;
+  };
+  const Outcome all = run(processMask, "all");
+  const Outcome one = run(processMask & (~processMask + 1), "one");
+  CHECK(all.archive.size() > (1u << 20));
+  CHECK(all.output == data);
+  CHECK(one.output == data);
+  CHECK(all.archive == one.archive);
+  CHECK(all.compressCalls == one.compressCalls);
+  CHECK(all.extractCalls == one.extractCalls);
+}
+
 std::string WorkFolder() {
   char temp[MAX_PATH] = {};
   GetTempPathA(sizeof temp, temp);
@@ -1273,6 +1331,7 @@ int main(int argc, char** argv) {
     TestExtraction();
     TestOutputPaths(uncShare);
     TestCompression();
+    TestOnEveryProcessor();
   }
   gApi.DoneArcFile(nullptr);
   if (gApi.module != nullptr) FreeLibrary(gApi.module);
