@@ -1,290 +1,86 @@
+// The one choice of CRC-32 routine for the processor.
 #include "gzip/crc32.h"
 
-#include <array>
-
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-#define GZARC_CRC_FOLDING 1
-#include <immintrin.h>
-#endif
+#include "gzip/crc32_kernels.h"
 
 namespace gzarc {
 namespace {
 
-inline constexpr uint32_t kCrcPolynomial = 0xEDB88320u;
-inline constexpr std::size_t kSlices = 16;
+using CrcRoutine = uint32_t (*)(uint32_t crc, const uint8_t* data, std::size_t length);
 
-using CrcTables = std::array<std::array<uint32_t, 256>, kSlices>;
-
-// tables[0] is the classic byte table; tables[k][n] is the register after n
-// has been followed by k zero bytes, which lets one step fold 16 input bytes
-// with 16 independent lookups.
-constexpr CrcTables MakeCrcTables() {
-  CrcTables tables{};
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? kCrcPolynomial ^ (c >> 1) : c >> 1;
-    tables[0][n] = c;
-  }
-  for (std::size_t k = 1; k < kSlices; ++k) {
-    for (uint32_t n = 0; n < 256; ++n) {
-      const uint32_t previous = tables[k - 1][n];
-      tables[k][n] = tables[0][previous & 0xFF] ^ (previous >> 8);
-    }
-  }
-  return tables;
+#ifdef GZARC_X86_DISPATCH
+// Each folding takes the runs long enough for it (a few of its steps) and
+// leaves shorter ones to the narrower routines.
+uint32_t UpdateFrom128(uint32_t crc, const uint8_t* data, std::size_t length) {
+  if (length >= 64) return UpdateCrc32Fold128(crc, data, length);
+  return UpdateCrc32Sliced(crc, data, length);
 }
 
-constexpr CrcTables kCrcTables = MakeCrcTables();
-
-// Compilers turn this into one load on little-endian targets.
-inline uint32_t LoadLittle32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+uint32_t UpdateFrom256(uint32_t crc, const uint8_t* data, std::size_t length) {
+  if (length >= 256) return UpdateCrc32Fold256(crc, data, length);
+  return UpdateFrom128(crc, data, length);
 }
 
-inline uint32_t UpdateBytewise(uint32_t crc, const uint8_t* data, std::size_t length) {
-  const auto& t = kCrcTables[0];
-  for (std::size_t i = 0; i < length; ++i) crc = t[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return crc;
+uint32_t UpdateFrom512(uint32_t crc, const uint8_t* data, std::size_t length) {
+  if (length >= 512) return UpdateCrc32Fold512(crc, data, length);
+  return UpdateFrom256(crc, data, length);
 }
-
-}  // namespace
-
-uint32_t UpdateCrc32Sliced(uint32_t crc, const uint8_t* data, std::size_t length) {
-  const auto& t = kCrcTables;
-  while (length >= kSlices) {
-    const uint32_t a = LoadLittle32(data) ^ crc;
-    const uint32_t b = LoadLittle32(data + 4);
-    const uint32_t c = LoadLittle32(data + 8);
-    const uint32_t d = LoadLittle32(data + 12);
-    crc = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
-          t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
-          t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF] ^ t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24] ^
-          t[3][d & 0xFF] ^ t[2][(d >> 8) & 0xFF] ^ t[1][(d >> 16) & 0xFF] ^ t[0][d >> 24];
-    data += kSlices;
-    length -= kSlices;
-  }
-  return UpdateBytewise(crc, data, length);
-}
-
-#ifdef GZARC_CRC_FOLDING
-namespace {
-
-// x^n mod P in the register's reflected form (bit 31 is x^0): multiplying by
-// x is one step of the bitwise CRC.
-constexpr uint64_t XPowerModP(unsigned n) {
-  uint32_t v = 0x80000000u;
-  for (unsigned i = 0; i < n; ++i) v = (v >> 1) ^ ((v & 1) ? kCrcPolynomial : 0);
-  return v;
-}
-
-// Folding a 128-bit block F bits forward: its low 64 bits H (the higher
-// powers) become H * x^(F+64) and its high 64 bits L become L * x^F, both
-// reduced modulo P to at most 96 bits. A carry-less product of reflected
-// operands comes out one bit short, hence the exponents less one; a constant
-// sits in the upper half of its 64-bit lane, where bit 63 is x^0.
-consteval uint64_t FoldConstant(unsigned bits) {
-  return XPowerModP(bits - 1) << 32;
-}
-
-__attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i block, __m128i constants) {
-  return _mm_xor_si128(_mm_clmulepi64_si128(block, constants, 0x00),
-                       _mm_clmulepi64_si128(block, constants, 0x11));
-}
-
-__attribute__((target("pclmul,sse2"))) inline __m128i LoadBlock(const uint8_t* p) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-// The end of both foldings: the remaining whole blocks fold into x one at a
-// time; the CRC of x's 16 bytes from a zero register is then the remainder
-// of everything so far, and the last bytes go on from it.
-__attribute__((target("pclmul,sse2"))) inline uint32_t FoldRemainder(__m128i x, const uint8_t* data,
-                                                                     std::size_t length,
-                                                                     __m128i fold128) {
-  while (length >= 16) {
-    x = _mm_xor_si128(Fold(x, fold128), LoadBlock(data));
-    data += 16;
-    length -= 16;
-  }
-  alignas(16) uint8_t block[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(block), x);
-  return UpdateCrc32Sliced(UpdateCrc32Sliced(0, block, 16), data, length);
-}
-
-// Four blocks fold 512 bits at a time, in parallel; then they fold into one,
-// and the CRC of that one block's 16 bytes from a zero register is the
-// remainder of everything so far.
-__attribute__((target("pclmul,sse2"))) uint32_t UpdateCrc32Folding(uint32_t crc,
-                                                                   const uint8_t* data,
-                                                                   std::size_t length) {
-  const __m128i fold512 = _mm_set_epi64x(static_cast<int64_t>(FoldConstant(512)),
-                                         static_cast<int64_t>(FoldConstant(512 + 64)));
-  const __m128i fold128 = _mm_set_epi64x(static_cast<int64_t>(FoldConstant(128)),
-                                         static_cast<int64_t>(FoldConstant(128 + 64)));
-
-  // The register enters as a change of the first four bytes.
-  __m128i x0 = _mm_xor_si128(LoadBlock(data), _mm_cvtsi32_si128(static_cast<int>(crc)));
-  __m128i x1 = LoadBlock(data + 16);
-  __m128i x2 = LoadBlock(data + 32);
-  __m128i x3 = LoadBlock(data + 48);
-  data += 64;
-  length -= 64;
-  while (length >= 64) {
-    x0 = _mm_xor_si128(Fold(x0, fold512), LoadBlock(data));
-    x1 = _mm_xor_si128(Fold(x1, fold512), LoadBlock(data + 16));
-    x2 = _mm_xor_si128(Fold(x2, fold512), LoadBlock(data + 32));
-    x3 = _mm_xor_si128(Fold(x3, fold512), LoadBlock(data + 48));
-    data += 64;
-    length -= 64;
-  }
-  __m128i x = _mm_xor_si128(Fold(x0, fold128), x1);
-  x = _mm_xor_si128(Fold(x, fold128), x2);
-  x = _mm_xor_si128(Fold(x, fold128), x3);
-  return FoldRemainder(x, data, length, fold128);
-}
-
-#define GZARC_CRC_WIDE __attribute__((target("vpclmulqdq,avx2,pclmul,sse2")))
-
-GZARC_CRC_WIDE inline __m256i LoadWideBlock(const uint8_t* p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-
-GZARC_CRC_WIDE inline __m256i FoldWide(__m256i blocks, __m256i constants) {
-  return _mm256_xor_si256(_mm256_clmulepi64_epi128(blocks, constants, 0x00),
-                          _mm256_clmulepi64_epi128(blocks, constants, 0x11));
-}
-
-// Folds x forward over both blocks of a wide register, in the data's order.
-GZARC_CRC_WIDE inline __m128i FoldInWide(__m128i x, __m256i blocks, __m128i fold128) {
-  x = _mm_xor_si128(Fold(x, fold128), _mm256_castsi256_si128(blocks));
-  return _mm_xor_si128(Fold(x, fold128), _mm256_extracti128_si256(blocks, 1));
-}
-
-// The same folding on 256-bit registers, each carrying two blocks: four of
-// them fold 1024 bits at a time, twice the work of each step above for the
-// same wait on the multiplier. Takes at least 128 bytes.
-GZARC_CRC_WIDE uint32_t UpdateCrc32Wide(uint32_t crc, const uint8_t* data, std::size_t length) {
-  const __m256i fold1024 = _mm256_set_epi64x(
-      static_cast<int64_t>(FoldConstant(1024)), static_cast<int64_t>(FoldConstant(1024 + 64)),
-      static_cast<int64_t>(FoldConstant(1024)), static_cast<int64_t>(FoldConstant(1024 + 64)));
-  const __m128i fold128 = _mm_set_epi64x(static_cast<int64_t>(FoldConstant(128)),
-                                         static_cast<int64_t>(FoldConstant(128 + 64)));
-
-  // The register enters as a change of the first four bytes.
-  __m256i y0 = _mm256_xor_si256(LoadWideBlock(data),
-                                _mm256_zextsi128_si256(_mm_cvtsi32_si128(static_cast<int>(crc))));
-  __m256i y1 = LoadWideBlock(data + 32);
-  __m256i y2 = LoadWideBlock(data + 64);
-  __m256i y3 = LoadWideBlock(data + 96);
-  data += 128;
-  length -= 128;
-  while (length >= 128) {
-    y0 = _mm256_xor_si256(FoldWide(y0, fold1024), LoadWideBlock(data));
-    y1 = _mm256_xor_si256(FoldWide(y1, fold1024), LoadWideBlock(data + 32));
-    y2 = _mm256_xor_si256(FoldWide(y2, fold1024), LoadWideBlock(data + 64));
-    y3 = _mm256_xor_si256(FoldWide(y3, fold1024), LoadWideBlock(data + 96));
-    data += 128;
-    length -= 128;
-  }
-  // The eight blocks fold into one in the data's order.
-  __m128i x = _mm256_castsi256_si128(y0);
-  x = _mm_xor_si128(Fold(x, fold128), _mm256_extracti128_si256(y0, 1));
-  x = FoldInWide(x, y1, fold128);
-  x = FoldInWide(x, y2, fold128);
-  x = FoldInWide(x, y3, fold128);
-  return FoldRemainder(x, data, length, fold128);
-}
-
-#define GZARC_CRC_WIDEST __attribute__((target("avx512f,vpclmulqdq,avx2,pclmul,sse2")))
-
-GZARC_CRC_WIDEST inline __m512i FoldWidest(__m512i blocks, __m512i constants) {
-  return _mm512_xor_si512(_mm512_clmulepi64_epi128(blocks, constants, 0x00),
-                          _mm512_clmulepi64_epi128(blocks, constants, 0x11));
-}
-
-template <uint64_t kHigh, uint64_t kLow>
-GZARC_CRC_WIDEST inline __m512i FoldConstants512() {
-  constexpr auto high = static_cast<int64_t>(kHigh);
-  constexpr auto low = static_cast<int64_t>(kLow);
-  return _mm512_set_epi64(high, low, high, low, high, low, high, low);
-}
-
-// Again on 512-bit registers of four blocks each: four registers fold 2048
-// bits at a time. Where a 512-bit carry-less multiply exists it costs no
-// more than the 256-bit one, so each step does twice the work again. Takes
-// at least 256 bytes.
-GZARC_CRC_WIDEST uint32_t UpdateCrc32Widest(uint32_t crc, const uint8_t* data, std::size_t length) {
-  const __m512i fold2048 = FoldConstants512<FoldConstant(2048), FoldConstant(2048 + 64)>();
-  const __m128i fold128 = _mm_set_epi64x(static_cast<int64_t>(FoldConstant(128)),
-                                         static_cast<int64_t>(FoldConstant(128 + 64)));
-
-  // The register enters as a change of the first four bytes.
-  __m512i z0 = _mm512_xor_si512(_mm512_loadu_si512(data),
-                                _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc))));
-  __m512i z1 = _mm512_loadu_si512(data + 64);
-  __m512i z2 = _mm512_loadu_si512(data + 128);
-  __m512i z3 = _mm512_loadu_si512(data + 192);
-  data += 256;
-  length -= 256;
-  while (length >= 256) {
-    z0 = _mm512_xor_si512(FoldWidest(z0, fold2048), _mm512_loadu_si512(data));
-    z1 = _mm512_xor_si512(FoldWidest(z1, fold2048), _mm512_loadu_si512(data + 64));
-    z2 = _mm512_xor_si512(FoldWidest(z2, fold2048), _mm512_loadu_si512(data + 128));
-    z3 = _mm512_xor_si512(FoldWidest(z3, fold2048), _mm512_loadu_si512(data + 192));
-    data += 256;
-    length -= 256;
-  }
-  // The four registers fold into one, then its four blocks into one, in the
-  // data's order.
-  const __m512i fold512 = FoldConstants512<FoldConstant(512), FoldConstant(512 + 64)>();
-  __m512i z = _mm512_xor_si512(FoldWidest(z0, fold512), z1);
-  z = _mm512_xor_si512(FoldWidest(z, fold512), z2);
-  z = _mm512_xor_si512(FoldWidest(z, fold512), z3);
-  // (The zero-masked extraction: the plain one, and the cast built on it,
-  // leave an undefined operand that some compilers warn about.)
-  __m128i x = _mm512_maskz_extracti32x4_epi32(0xF, z, 0);
-  x = _mm_xor_si128(Fold(x, fold128), _mm512_maskz_extracti32x4_epi32(0xF, z, 1));
-  x = _mm_xor_si128(Fold(x, fold128), _mm512_maskz_extracti32x4_epi32(0xF, z, 2));
-  x = _mm_xor_si128(Fold(x, fold128), _mm512_maskz_extracti32x4_epi32(0xF, z, 3));
-  return FoldRemainder(x, data, length, fold128);
-}
-
-bool HasWidestCarrylessMultiply() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq") &&
-           __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul");
-  }();
-  return has;
-}
-
-bool HasWideCarrylessMultiply() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2") &&
-           __builtin_cpu_supports("pclmul");
-  }();
-  return has;
-}
-
-bool HasCarrylessMultiply() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
-  }();
-  return has;
-}
-
-}  // namespace
 #endif
+
+CrcRoutine RoutineOf(CrcVariant variant) {
+  switch (variant) {
+#ifdef GZARC_X86_DISPATCH
+    case CrcVariant::kFold128:
+      return UpdateFrom128;
+    case CrcVariant::kFold256:
+      return UpdateFrom256;
+    case CrcVariant::kFold512:
+      return UpdateFrom512;
+#endif
+    default:
+      return UpdateCrc32Sliced;
+  }
+}
+
+CrcRoutine ChooseRoutine() {
+  const uint32_t features = platform::CpuFeatures();
+  CrcVariant best = CrcVariant::kSliced;
+  for (const CrcVariant variant : kCrcVariants) {
+    if (CrcVariantRuns(variant, features)) best = variant;
+  }
+  return RoutineOf(best);
+}
+
+}  // namespace
+
+bool CrcVariantRuns(CrcVariant variant, uint32_t features) {
+  namespace pf = platform;
+  constexpr uint32_t kFold128 = pf::kCpuPclmul | pf::kCpuSse2;
+  constexpr uint32_t kFold256 = kFold128 | pf::kCpuVpclmulqdq | pf::kCpuAvx2;
+  switch (variant) {
+    case CrcVariant::kSliced:
+      return true;
+#ifdef GZARC_X86_DISPATCH
+    case CrcVariant::kFold128:
+      return pf::HasCpuFeatures(features, kFold128);
+    case CrcVariant::kFold256:
+      return pf::HasCpuFeatures(features, kFold256);
+    case CrcVariant::kFold512:
+      return pf::HasCpuFeatures(features, kFold256 | pf::kCpuAvx512f);
+#endif
+    default:
+      return false;
+  }
+}
+
+uint32_t UpdateCrc32With(CrcVariant variant, uint32_t crc, const uint8_t* data,
+                         std::size_t length) {
+  return RoutineOf(variant)(crc, data, length);
+}
 
 uint32_t UpdateCrc32(uint32_t crc, const uint8_t* data, std::size_t length) {
-#ifdef GZARC_CRC_FOLDING
-  if (length >= 512 && HasWidestCarrylessMultiply()) return UpdateCrc32Widest(crc, data, length);
-  if (length >= 256 && HasWideCarrylessMultiply()) return UpdateCrc32Wide(crc, data, length);
-  if (length >= 64 && HasCarrylessMultiply()) return UpdateCrc32Folding(crc, data, length);
-#endif
-  return UpdateCrc32Sliced(crc, data, length);
+  static const CrcRoutine chosen = ChooseRoutine();
+  return chosen(crc, data, length);
 }
 
 }  // namespace gzarc
