@@ -74,10 +74,6 @@ bool AppendPath(char* path, const char* text) {
   return true;
 }
 
-void PutLittleEndian32(uint8_t* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 bool WriteAll(int fd, const void* data, uint32_t count) {
   return pf::WriteFile(fd, data, count) == static_cast<int32_t>(count);
 }
@@ -112,24 +108,22 @@ uint32_t CountEntries(const FileMaskList* list) {
   return count;
 }
 
+// The fixed fields and the name go out as two writes.
 bool WriteMemberHeader(uint32_t modificationTime, const char* storedName) {
-  std::array<uint8_t, 10> header = {kGzipId1, kGzipId2, kMethodDeflate, kFlagName};
-  PutLittleEndian32(&header[4], modificationTime);
-  header[8] = 0;
-  header[9] = kOsWrittenByEngine;
+  std::array<uint8_t, kFixedHeaderSize + kWorkPathSize> header;
+  const std::size_t size = BuildMemberHeader(modificationTime, storedName, header);
   const int fd = Compressor().ArchiveOutFile;
-  if (!WriteAll(fd, header.data(), header.size())) return false;
-  return WriteAll(fd, storedName, static_cast<uint32_t>(std::strlen(storedName) + 1));
+  return size != 0 && WriteAll(fd, header.data(), kFixedHeaderSize) &&
+         WriteAll(fd, header.data() + kFixedHeaderSize,
+                  static_cast<uint32_t>(size - kFixedHeaderSize));
 }
 
+// The CRC-32 and the size go out as two writes.
 bool WriteTrailer() {
   const CompressorState& c = Compressor();
-  std::array<uint8_t, 4> field{};
-  PutLittleEndian32(field.data(), ~c.Crc);
-  if (!WriteAll(c.ArchiveOutFile, field.data(), field.size())) return false;
-  // ISIZE is the length modulo 2^32.
-  PutLittleEndian32(field.data(), static_cast<uint32_t>(c.SourceSize));
-  return WriteAll(c.ArchiveOutFile, field.data(), field.size());
+  const auto trailer = BuildMemberTrailer(~c.Crc, static_cast<uint64_t>(c.SourceSize));
+  return WriteAll(c.ArchiveOutFile, trailer.data(), 4) &&
+         WriteAll(c.ArchiveOutFile, trailer.data() + 4, 4);
 }
 
 void CompressEntry(const FileMaskEntry* entry) {

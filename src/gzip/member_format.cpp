@@ -105,6 +105,28 @@ bool BuildStoredName(const FileMaskEntry* entry, char* storedName, std::size_t c
   return true;
 }
 
+std::size_t BuildMemberHeader(uint32_t modificationTime, const char* storedName,
+                              std::span<uint8_t> out) {
+  const std::size_t nameSize = std::strlen(storedName) + 1;
+  if (out.size() < kFixedHeaderSize || out.size() - kFixedHeaderSize < nameSize) return 0;
+  out[0] = kGzipId1;
+  out[1] = kGzipId2;
+  out[2] = kMethodDeflate;
+  out[3] = kFlagName;
+  StoreLittle32(&out[4], modificationTime);
+  out[8] = 0;  // no extra flags
+  out[9] = kOsWrittenByEngine;
+  std::memcpy(&out[kFixedHeaderSize], storedName, nameSize);
+  return kFixedHeaderSize + nameSize;
+}
+
+std::array<uint8_t, kTrailerSize> BuildMemberTrailer(uint32_t crc, uint64_t size) {
+  std::array<uint8_t, kTrailerSize> trailer;
+  StoreLittle32(&trailer[0], crc);
+  StoreLittle32(&trailer[4], static_cast<uint32_t>(size));
+  return trailer;
+}
+
 int ReadHeaderByte(HeaderReader& reader) {
   if (reader.next == reader.fill && !RefillHeaderBuffer(reader)) return -1;
   return reader.buffer[reader.next++];

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "gzarc.h"
 #include "gzip/archive_scan.h"
@@ -22,7 +23,17 @@ inline constexpr uint8_t kFlagExtra = 0x04;
 inline constexpr uint8_t kFlagName = 0x08;
 inline constexpr uint8_t kFlagComment = 0x10;
 
+inline constexpr std::size_t kFixedHeaderSize = 10;  // ID1 to OS
 inline constexpr std::size_t kTrailerSize = 8;
+
+// The header of a member as this engine writes it into out: the fixed
+// fields with FNAME set and the modification time, then the stored name and
+// its terminator. Returns the header's length, 0 when out is too small.
+std::size_t BuildMemberHeader(uint32_t modificationTime, const char* storedName,
+                              std::span<uint8_t> out);
+// The trailer: the CRC-32 of the data (the register's complement) and its
+// length modulo 2^32.
+std::array<uint8_t, kTrailerSize> BuildMemberTrailer(uint32_t crc, uint64_t size);
 
 // The name stored in a new member for the one mask entry that compression
 // receives: folder, name and extension joined, a leading backslash, a drive
