@@ -9,12 +9,13 @@
 #include <string>
 
 #include "deflate/compression.h"
-#include "deflate/compressor_state.h"
+#include "deflate/match_finder.h"
 #include "deflate_inputs.h"
 #include "deflate_oracle.h"
 #include "deflate_symbols.h"
 #include "engine/engine_state.h"
 #include "gzip/crc32.h"
+#include "platform/cpu_features.h"
 
 namespace gzarc::test {
 namespace {
@@ -225,19 +226,22 @@ constexpr PinnedStream kPinned[] = {
 #include "deflate_pinned.inc"
 };
 
-// Both builds of the lazy loop, where the processor runs the faster one.
+// Every build of the match finder that the processor runs.
 TEST(DeflateStream, PinnedStreamHashes) {
-  for (const bool plain : {false, true}) {
-    deflate::Compressor().PlainLoopOnly = plain;
+  for (const auto variant : deflate::kMatchVariants) {
+    if (!deflate::MatchVariantRuns(variant, platform::CpuFeatures())) continue;
+    const int build = static_cast<int>(variant);
     for (const auto& pin : kPinned) {
-      const auto stream = Compress(MakeInput(pin.kind, pin.size, pin.seed));
+      std::vector<uint8_t> stream;
+      ASSERT_EQ(deflate::CompressMemory(MakeInput(pin.kind, pin.size, pin.seed), &stream, nullptr,
+                                        variant),
+                0);
       EXPECT_EQ(stream.size(), pin.compressedSize)
-          << KindName(pin.kind) << " " << pin.size << (plain ? " plain" : "");
+          << KindName(pin.kind) << " " << pin.size << " build " << build;
       EXPECT_EQ(Fnv1a64(stream), pin.hash)
-          << KindName(pin.kind) << " " << pin.size << (plain ? " plain" : "");
+          << KindName(pin.kind) << " " << pin.size << " build " << build;
     }
   }
-  deflate::Compressor().PlainLoopOnly = false;
 }
 
 #if defined(GZARC_HAVE_ZLIB)

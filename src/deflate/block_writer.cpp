@@ -1,41 +1,30 @@
 #include "deflate/block_writer.h"
 
 #include <array>
-#include <bit>
-#include <cstring>
 
 #include "deflate/trees.h"
-#include "engine/engine_state.h"
+#include "platform/byte_order.h"
 
 namespace gzarc::deflate {
 namespace {
 
-inline bool Failed() {
-  return !StatusOk();
+inline bool Failed(const CompressorState& c) {
+  return c.Outcome != CompressOutcome::kOk;
 }
 
 // One write of the whole buffer; the buffer keeps its bytes when it fails.
-bool WriteOut(const uint8_t* data, uint32_t count) {
-  const CompressorState& c = Compressor();
-  const int32_t written = c.io.write(c.io.context, data, count);
+bool WriteOut(CompressorState& c, const uint8_t* data, uint32_t count) {
+  const int32_t written = c.Sink.write(c.Sink.context, data, count);
   if (static_cast<uint16_t>(written) != static_cast<uint16_t>(count)) {
-    SetStatus(GZARC_STATUS_WRITE_SHORT);
+    c.Outcome = CompressOutcome::kWriteFailed;
     return false;
   }
   return true;
 }
 
-inline void StoreLittleEndian64(uint8_t* out, uint64_t value) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(out, &value, sizeof value);
-  } else {
-    for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-  }
-}
-
 inline void PutByteInline(CompressorState& c, uint8_t byte) {
   if (c.OutputCount + 1 > static_cast<int>(kOutputBufferSize)) {
-    FlushOutput(byte, 1);
+    FlushOutput(c, byte, 1);
     return;
   }
   c.OutputBuffer[c.OutputCount++] = byte;
@@ -43,7 +32,7 @@ inline void PutByteInline(CompressorState& c, uint8_t byte) {
 
 inline void PutWordInline(CompressorState& c, uint16_t w) {
   if (c.OutputCount + 2 > static_cast<int>(kOutputBufferSize)) {
-    FlushOutput(w, 2);
+    FlushOutput(c, w, 2);
     return;
   }
   c.OutputBuffer[c.OutputCount] = static_cast<uint8_t>(w);
@@ -56,10 +45,10 @@ inline void PutWordInline(CompressorState& c, uint16_t w) {
 // a write has failed nothing more is written.
 inline void SendBitsInline(CompressorState& c, uint32_t value, int length) {
   if (c.BitCount > 16 - length) {
-    if (Failed()) return;
+    if (Failed(c)) return;
     c.BitBuffer = static_cast<uint16_t>(c.BitBuffer | (value << c.BitCount));
     PutWordInline(c, c.BitBuffer);
-    if (Failed()) return;
+    if (Failed(c)) return;
     c.BitBuffer = static_cast<uint16_t>(value >> (16 - c.BitCount));
     c.BitCount = static_cast<uint8_t>(c.BitCount + length - 16);
   } else {
@@ -104,7 +93,7 @@ struct WideBits {
     if (used + 8 <= kOutputBufferSize) {
       // Room for all eight bytes: store them at once and count only the
       // complete words; the rest is overwritten later.
-      StoreLittleEndian64(buffer + used, bits);
+      StoreLittle64(buffer + used, bits);
       used += 2 * words;
       bits >>= 16 * words;
       count -= 16 * words;
@@ -113,7 +102,7 @@ struct WideBits {
     c.OutputCount = static_cast<int16_t>(used);
     for (unsigned k = 0; k < words; ++k) {
       PutWordInline(c, static_cast<uint16_t>(bits));
-      if (Failed()) return false;
+      if (Failed(c)) return false;
       bits >>= 16;
       count -= 16;
     }
@@ -137,8 +126,8 @@ struct CodeField {
 
 // Pads to a byte, writes the whole buffer and empties the bit buffer.
 bool AlignAndFlush(CompressorState& c) {
-  AlignOutput();
-  const bool ok = !Failed() && FlushOutput(0, 0);
+  AlignOutput(c);
+  const bool ok = !Failed(c) && FlushOutput(c, 0, 0);
   c.BitBuffer = 0;
   c.BitCount = 0;
   return ok;
@@ -146,28 +135,26 @@ bool AlignAndFlush(CompressorState& c) {
 
 }  // namespace
 
-void PutByte(uint8_t byte) {
-  PutByteInline(Compressor(), byte);
+void PutByte(CompressorState& c, uint8_t byte) {
+  PutByteInline(c, byte);
 }
-void PutWord(uint16_t w) {
-  PutWordInline(Compressor(), w);
+void PutWord(CompressorState& c, uint16_t w) {
+  PutWordInline(c, w);
 }
 
-bool FlushOutput(uint16_t pending, int n) {
-  CompressorState& c = Compressor();
-  if (!WriteOut(c.OutputBuffer, static_cast<uint32_t>(c.OutputCount))) return false;
+bool FlushOutput(CompressorState& c, uint16_t pending, int n) {
+  if (!WriteOut(c, c.OutputBuffer, static_cast<uint32_t>(c.OutputCount))) return false;
   c.OutputBuffer[0] = static_cast<uint8_t>(pending);
   c.OutputBuffer[1] = static_cast<uint8_t>(pending >> 8);
   c.OutputCount = static_cast<int16_t>(n);
   return true;
 }
 
-void SendBits(uint32_t value, int length) {
-  SendBitsInline(Compressor(), value, length);
+void SendBits(CompressorState& c, uint32_t value, int length) {
+  SendBitsInline(c, value, length);
 }
 
-void AlignOutput() {
-  CompressorState& c = Compressor();
+void AlignOutput(CompressorState& c) {
   if (c.BitCount > 8) {
     PutWordInline(c, c.BitBuffer);
   } else if (c.BitCount > 0) {
@@ -175,24 +162,19 @@ void AlignOutput() {
   }
 }
 
-bool TallySymbol(uint32_t distance, uint32_t value) {
-  return TallySymbol(Compressor(), distance, value);
-}
-
-void WriteStoredBlock(const uint8_t* start, int32_t size) {
-  CompressorState& c = Compressor();
+void WriteStoredBlock(CompressorState& c, const uint8_t* start, int32_t size) {
   if (!AlignAndFlush(c)) return;
   const uint16_t length = static_cast<uint16_t>(size);
   PutWordInline(c, length);
   PutWordInline(c, static_cast<uint16_t>(~length));
-  if (Failed() || !FlushOutput(0, 0)) return;
+  if (Failed(c) || !FlushOutput(c, 0, 0)) return;
   c.OutputCount = 0;
-  WriteOut(start, length);
+  WriteOut(c, start, length);
 }
 
-void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCodes) {
-  CompressorState& c = Compressor();
-  if (Failed()) return;
+void EmitBlockSymbols(CompressorState& c, const TreeNode* literalCodes,
+                      const TreeNode* distanceCodes) {
+  if (Failed(c)) return;
 
   // The field of each LiteralBuffer value: as a literal in the first half,
   // as a match length (code and extra bits) in the second.
@@ -278,8 +260,7 @@ void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCode
   out.Finish();
 }
 
-void SendCodeLengths(const TreeNode* tree, int last) {
-  CompressorState& c = Compressor();
+void SendCodeLengths(CompressorState& c, const TreeNode* tree, int last) {
   const TreeNode* codes = c.CodeLengthTree;
   int prev = -1;
   int run = 0;
@@ -309,7 +290,7 @@ void SendCodeLengths(const TreeNode* tree, int last) {
       SendCode(c, codes, kRepeatManyZeros);
       SendBitsInline(c, static_cast<uint32_t>(run - 11), 7);
     }
-    if (Failed()) return;
+    if (Failed(c)) return;
     run = 0;
     prev = cur;
     const RunLimits limits = NextRunLimits(cur, next);
@@ -318,27 +299,25 @@ void SendCodeLengths(const TreeNode* tree, int last) {
   }
 }
 
-void SendDynamicHeader(int nlit, int ndist, int nclen) {
-  CompressorState& c = Compressor();
+void SendDynamicHeader(CompressorState& c, int nlit, int ndist, int nclen) {
   SendBitsInline(c, static_cast<uint32_t>(nlit - 257), 5);
   SendBitsInline(c, static_cast<uint32_t>(ndist - 1), 5);
   SendBitsInline(c, static_cast<uint32_t>(nclen - 4), 4);
   for (int rank = 0; rank < nclen; ++rank) {
     SendBitsInline(c, c.CodeLengthTree[CodeLengthOrder[rank]].ParentOrLength, 3);
   }
-  if (Failed()) return;
-  SendCodeLengths(c.LiteralTree, nlit - 1);
-  if (Failed()) return;
-  SendCodeLengths(c.DistanceTree, ndist - 1);
+  if (Failed(c)) return;
+  SendCodeLengths(c, c.LiteralTree, nlit - 1);
+  if (Failed(c)) return;
+  SendCodeLengths(c, c.DistanceTree, ndist - 1);
 }
 
-void EndBlock(const uint8_t* start, int32_t size, int final) {
-  CompressorState& c = Compressor();
+void EndBlock(CompressorState& c, const uint8_t* start, int32_t size, int final) {
   c.FlagBuffer[c.FlagCount] = c.FlagByte;
 
-  BuildHuffmanTree(c.LiteralDesc);
-  BuildHuffmanTree(c.DistanceDesc);
-  const int lastCodeLength = BuildCodeLengthTree();
+  BuildHuffmanTree(c, c.LiteralDesc);
+  BuildHuffmanTree(c, c.DistanceDesc);
+  const int lastCodeLength = BuildCodeLengthTree(c);
 
   // Block sizes in bytes with the 3-bit header, rounded up. Ties go to the
   // stored form, then to the fixed codes.
@@ -348,22 +327,23 @@ void EndBlock(const uint8_t* start, int32_t size, int final) {
 
   if (size + 4 <= optBytes && start != nullptr) {
     SendBitsInline(c, static_cast<uint32_t>(final), 3);
-    if (Failed()) return;
-    WriteStoredBlock(start, size);
+    if (Failed(c)) return;
+    WriteStoredBlock(c, start, size);
   } else if (fixedBytes == optBytes) {
     SendBitsInline(c, static_cast<uint32_t>(2 + final), 3);
-    if (Failed()) return;
-    EmitBlockSymbols(c.FixedLiteralTree, c.FixedDistanceTree);
+    if (Failed(c)) return;
+    EmitBlockSymbols(c, c.FixedLiteralTree, c.FixedDistanceTree);
   } else {
     SendBitsInline(c, static_cast<uint32_t>(4 + final), 3);
-    if (Failed()) return;
-    SendDynamicHeader(c.LiteralDesc.LastUsed + 1, c.DistanceDesc.LastUsed + 1, lastCodeLength + 1);
-    if (Failed()) return;
-    EmitBlockSymbols(c.LiteralTree, c.DistanceTree);
+    if (Failed(c)) return;
+    SendDynamicHeader(c, c.LiteralDesc.LastUsed + 1, c.DistanceDesc.LastUsed + 1,
+                      lastCodeLength + 1);
+    if (Failed(c)) return;
+    EmitBlockSymbols(c, c.LiteralTree, c.DistanceTree);
   }
-  if (Failed()) return;
+  if (Failed(c)) return;
 
-  ResetBlock();
+  ResetBlock(c);
   if (final != 0) AlignAndFlush(c);
 }
 

@@ -11,10 +11,8 @@
 namespace gzarc::deflate {
 
 // Records a literal (distance 0, value the byte) or a match (distance
-// 1-32768, value its length minus 3). True when the block is full.
-bool TallySymbol(uint32_t distance, uint32_t value);
-// The same on a state the caller already holds, inlined into the match
-// finder's loop.
+// 1-32768, value its length minus 3). True when the block is full. Inline:
+// the match finder's loop calls it for every symbol.
 inline bool TallySymbol(CompressorState& c, uint32_t distance, uint32_t value) {
   c.LiteralBuffer[c.LiteralCount++] = static_cast<uint8_t>(value);
   if (distance == 0) {
@@ -38,17 +36,18 @@ inline bool TallySymbol(CompressorState& c, uint32_t distance, uint32_t value) {
 }
 // Closes the current block. start is the block's first input byte, or null
 // once that byte has left the window; size is the input it covers.
-void EndBlock(const uint8_t* start, int32_t size, int final);
+void EndBlock(CompressorState& c, const uint8_t* start, int32_t size, int final);
 
 // The output side, exposed for tests.
-void PutByte(uint8_t c);
-void PutWord(uint16_t w);
-bool FlushOutput(uint16_t pending, int n);
-void SendBits(uint32_t value, int length);
-void AlignOutput();
-void WriteStoredBlock(const uint8_t* start, int32_t size);
-void EmitBlockSymbols(const TreeNode* literalCodes, const TreeNode* distanceCodes);
-void SendDynamicHeader(int nlit, int ndist, int nclen);
-void SendCodeLengths(const TreeNode* tree, int last);
+void PutByte(CompressorState& c, uint8_t byte);
+void PutWord(CompressorState& c, uint16_t w);
+bool FlushOutput(CompressorState& c, uint16_t pending, int n);
+void SendBits(CompressorState& c, uint32_t value, int length);
+void AlignOutput(CompressorState& c);
+void WriteStoredBlock(CompressorState& c, const uint8_t* start, int32_t size);
+void EmitBlockSymbols(CompressorState& c, const TreeNode* literalCodes,
+                      const TreeNode* distanceCodes);
+void SendDynamicHeader(CompressorState& c, int nlit, int ndist, int nclen);
+void SendCodeLengths(CompressorState& c, const TreeNode* tree, int last);
 
 }  // namespace gzarc::deflate

@@ -1,11 +1,11 @@
-// The compression driver.
+// The compression driver: the files, the member's framing, the statuses and
+// the host's callbacks around one run of the compressor.
 #include "deflate/compression.h"
 
 #include <array>
 #include <cstring>
 
-#include "deflate/match_finder.h"
-#include "deflate/trees.h"
+#include "deflate/compressor.h"
 #include "engine/callbacks.h"
 #include "engine/engine_state.h"
 #include "gzip/crc32.h"
@@ -22,46 +22,85 @@ CompressorState& Compressor() {
   return state;
 }
 
+uint16_t StatusOf(CompressOutcome outcome) {
+  switch (outcome) {
+    case CompressOutcome::kOk:
+      return GZARC_STATUS_OK;
+    case CompressOutcome::kReadFailed:
+      return GZARC_STATUS_FILE_ERROR;
+    case CompressOutcome::kWriteFailed:
+      return GZARC_STATUS_WRITE_SHORT;
+    case CompressOutcome::kNoMemory:
+      return GZARC_STATUS_NO_MEMORY;
+    case CompressOutcome::kStopped:
+      return GZARC_STATUS_CANCELLED;
+  }
+  return GZARC_STATUS_FILE_ERROR;
+}
+
 namespace {
 
 inline constexpr std::size_t kWorkPathSize = 261;  // 260 characters
 
-template <typename T>
-bool Obtain(T** buffer, uint32_t size, bool clear) {
-  if (!AllocBlock(buffer, size)) {
-    SetStatus(GZARC_STATUS_NO_MEMORY);
-    return false;
+// The source file as the compressor reads it: every read goes into the
+// CRC-32 for the trailer and is reported to the host, who may cancel. The
+// status word follows at once, so that a host asking for it from its
+// callback sees the cancel it answered.
+struct SourceReader {
+  int file = pf::kNoFile;
+  int64_t size = 0;  // what progress is measured against, and the trailer's ISIZE
+  int64_t totalRead = 0;
+  uint32_t crc = kCrcStart;
+};
+
+SourceRead ReadSource(void* context, uint8_t* destination, uint32_t count) {
+  SourceReader& reader = *static_cast<SourceReader*>(context);
+  const int32_t read = pf::ReadFile(reader.file, destination, count);
+  if (read < 0) {
+    SetStatus(GZARC_STATUS_FILE_ERROR);
+    return {0, CompressOutcome::kReadFailed};
   }
-  if (clear) std::memset(*buffer, 0, size);
-  return true;
+  const auto n = static_cast<uint32_t>(read);
+  reader.totalRead += n;
+  CompressOutcome stop = CompressOutcome::kOk;
+  if (HasProgressProc()) {
+    // Counts are 64-bit, so a source of any size reports 0..100.
+    const int32_t percent =
+        ProgressPercent(reader.totalRead, reader.size, static_cast<int32_t>(count));
+    if (!CallProgressProc(percent, static_cast<int32_t>(n))) {
+      SetStatus(GZARC_STATUS_CANCELLED);
+      stop = CompressOutcome::kStopped;
+    }
+  }
+  if (n > 0) reader.crc = UpdateCrc32(reader.crc, destination, n);
+  return {n, stop};
 }
 
-int32_t ReadSourceFile(void*, uint8_t* destination, uint32_t count) {
-  return pf::ReadFile(Compressor().SourceFile, destination, count);
-}
-
-int32_t WriteArchiveFile(void*, const uint8_t* source, uint32_t count) {
-  return pf::WriteFile(Compressor().ArchiveOutFile, source, count);
+int32_t WriteArchive(void* context, const uint8_t* source, uint32_t count) {
+  return pf::WriteFile(*static_cast<const int*>(context), source, count);
 }
 
 struct MemorySource {
   std::span<const uint8_t> input;
-  std::size_t position;
-  std::vector<uint8_t>* output;
+  std::size_t position = 0;
+  uint32_t crc = kCrcStart;
 };
 
-int32_t ReadMemory(void* context, uint8_t* destination, uint32_t count) {
+SourceRead ReadMemory(void* context, uint8_t* destination, uint32_t count) {
   auto* m = static_cast<MemorySource*>(context);
   const std::size_t left = m->input.size() - m->position;
   const std::size_t n = left < count ? left : count;
-  if (n != 0) std::memcpy(destination, m->input.data() + m->position, n);
+  if (n != 0) {
+    std::memcpy(destination, m->input.data() + m->position, n);
+    m->crc = UpdateCrc32(m->crc, destination, n);
+  }
   m->position += n;
-  return static_cast<int32_t>(n);
+  return {static_cast<uint32_t>(n), CompressOutcome::kOk};
 }
 
 int32_t WriteMemory(void* context, const uint8_t* source, uint32_t count) {
-  auto* m = static_cast<MemorySource*>(context);
-  m->output->insert(m->output->end(), source, source + count);
+  auto* output = static_cast<std::vector<uint8_t>*>(context);
+  output->insert(output->end(), source, source + count);
   return static_cast<int32_t>(count);
 }
 
@@ -74,8 +113,8 @@ bool AppendPath(char* path, const char* text) {
   return true;
 }
 
-bool WriteAll(int fd, const void* data, uint32_t count) {
-  return pf::WriteFile(fd, data, count) == static_cast<int32_t>(count);
+bool WriteAll(int fd, const void* data, std::size_t count) {
+  return pf::WriteFile(fd, data, static_cast<uint32_t>(count)) == static_cast<int32_t>(count);
 }
 
 // When the driver refuses a list it removes the archive that CreateArcFile
@@ -88,13 +127,18 @@ void RemoveNewArchive() {
   pf::RemoveFile(e.ArchivePath);
 }
 
+// The files of the running compression.
+struct OpenFiles {
+  int archive = pf::kNoFile;
+  int source = pf::kNoFile;
+};
+
 // Closes whatever is open and removes the partial archive.
-void Discard(uint16_t status) {
-  CompressorState& c = Compressor();
+void Discard(OpenFiles& files, uint16_t status) {
   if (status != GZARC_STATUS_OK) SetStatus(status);
-  if (c.ArchiveOutFile != pf::kNoFile) pf::CloseFile(c.ArchiveOutFile);
-  if (c.SourceFile != pf::kNoFile) pf::CloseFile(c.SourceFile);
-  c.ArchiveOutFile = c.SourceFile = pf::kNoFile;
+  if (files.archive != pf::kNoFile) pf::CloseFile(files.archive);
+  if (files.source != pf::kNoFile) pf::CloseFile(files.source);
+  files = {};
   pf::RemoveFile(Engine().ArchivePath);
 }
 
@@ -109,31 +153,35 @@ uint32_t CountEntries(const FileMaskList* list) {
 }
 
 // The fixed fields and the name go out as two writes.
-bool WriteMemberHeader(uint32_t modificationTime, const char* storedName) {
+bool WriteHeader(int fd, uint32_t modificationTime, const char* storedName) {
   std::array<uint8_t, kFixedHeaderSize + kWorkPathSize> header;
   const std::size_t size = BuildMemberHeader(modificationTime, storedName, header);
-  const int fd = Compressor().ArchiveOutFile;
   return size != 0 && WriteAll(fd, header.data(), kFixedHeaderSize) &&
-         WriteAll(fd, header.data() + kFixedHeaderSize,
-                  static_cast<uint32_t>(size - kFixedHeaderSize));
+         WriteAll(fd, header.data() + kFixedHeaderSize, size - kFixedHeaderSize);
 }
 
 // The CRC-32 and the size go out as two writes.
-bool WriteTrailer() {
-  const CompressorState& c = Compressor();
-  const auto trailer = BuildMemberTrailer(~c.Crc, static_cast<uint64_t>(c.SourceSize));
-  return WriteAll(c.ArchiveOutFile, trailer.data(), 4) &&
-         WriteAll(c.ArchiveOutFile, trailer.data() + 4, 4);
+bool WriteTrailer(int fd, const SourceReader& reader) {
+  const auto trailer = BuildMemberTrailer(~reader.crc, static_cast<uint64_t>(reader.size));
+  return WriteAll(fd, trailer.data(), 4) && WriteAll(fd, trailer.data() + 4, 4);
+}
+
+// Compresses the source into the archive through the driver's state; a
+// failure or a cancel leaves its status.
+void CompressFile(SourceReader& reader, int archiveFile) {
+  const CompressOutcome outcome =
+      CompressStream(Compressor(), {ReadSource, &reader}, {WriteArchive, &archiveFile});
+  if (outcome != CompressOutcome::kOk) SetStatus(StatusOf(outcome));
 }
 
 void CompressEntry(const FileMaskEntry* entry) {
-  CompressorState& c = Compressor();
   EngineState& e = Engine();
+  OpenFiles files;
 
-  c.ArchiveOutFile = pf::OpenFile(
+  files.archive = pf::OpenFile(
       e.ArchivePath, pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenTruncate | pf::kOpenBinary,
       pf::kPermissionRead | pf::kPermissionWrite);
-  if (c.ArchiveOutFile == pf::kNoFile) {
+  if (files.archive == pf::kNoFile) {
     SetStatus(GZARC_STATUS_FILE_ERROR);
     // The empty file CreateArcFile made for this compression goes too.
     RemoveNewArchive();
@@ -143,7 +191,7 @@ void CompressEntry(const FileMaskEntry* entry) {
   char sourcePath[kWorkPathSize] = {};
   bool fits = AppendPath(sourcePath, e.InputPath) &&
               AppendPath(sourcePath, entry->folder != nullptr ? entry->folder : "");
-  if (entry->name[0] == '\0') return Discard(GZARC_STATUS_NOTHING);
+  if (entry->name[0] == '\0') return Discard(files, GZARC_STATUS_NOTHING);
   fits = fits && AppendPath(sourcePath, entry->name);
   if (entry->extension[0] != '\0') {
     fits = fits && AppendPath(sourcePath, ".") && AppendPath(sourcePath, entry->extension);
@@ -151,125 +199,55 @@ void CompressEntry(const FileMaskEntry* entry) {
   // A path too long to be spelt cannot be found.
   char storedName[kWorkPathSize] = {};
   if (!fits || !BuildStoredName(entry, storedName, sizeof storedName)) {
-    return Discard(GZARC_STATUS_FILE_ERROR);
+    return Discard(files, GZARC_STATUS_FILE_ERROR);
   }
 
   pf::FileStatus status{};
-  if (!pf::StatFile(sourcePath, &status)) return Discard(GZARC_STATUS_FILE_ERROR);
+  if (!pf::StatFile(sourcePath, &status)) return Discard(files, GZARC_STATUS_FILE_ERROR);
   const uint32_t attributes = pf::GetFileAttributesA(sourcePath);
   if (attributes != pf::kInvalidAttributes && (attributes & pf::kAttributeDirectory) != 0) {
-    return Discard(GZARC_STATUS_IS_DIRECTORY);
+    return Discard(files, GZARC_STATUS_IS_DIRECTORY);
   }
-  c.SourceFile = pf::OpenFile(sourcePath, pf::kOpenReadOnly | pf::kOpenBinary);
-  if (c.SourceFile == pf::kNoFile) return Discard(GZARC_STATUS_FILE_ERROR);
+  files.source = pf::OpenFile(sourcePath, pf::kOpenReadOnly | pf::kOpenBinary);
+  if (files.source == pf::kNoFile) return Discard(files, GZARC_STATUS_FILE_ERROR);
 
   char shownName[kWorkPathSize + 1] = "\\";
   std::memcpy(shownName + 1, storedName, std::strlen(storedName) + 1);
   CallFileNameProc(sourcePath, shownName);
 
-  const int64_t length = pf::FileLength(c.SourceFile);
-  if (length < 0) return Discard(GZARC_STATUS_FILE_ERROR);
-  c.SourceSize = length;
+  SourceReader reader;
+  reader.file = files.source;
+  reader.size = pf::FileLength(files.source);
+  if (reader.size < 0) return Discard(files, GZARC_STATUS_FILE_ERROR);
 
-  const uint32_t modificationTime = static_cast<uint32_t>(status.modificationTime);
-  if (!WriteMemberHeader(modificationTime, storedName)) return Discard(GZARC_STATUS_WRITE_SHORT);
+  const auto modificationTime = static_cast<uint32_t>(status.modificationTime);
+  if (!WriteHeader(files.archive, modificationTime, storedName)) {
+    return Discard(files, GZARC_STATUS_WRITE_SHORT);
+  }
 
-  CompressFile();
-  if (!StatusOk()) return Discard(GZARC_STATUS_OK);
+  CompressFile(reader, files.archive);
+  if (!StatusOk()) return Discard(files, GZARC_STATUS_OK);
 
-  if (!WriteTrailer()) return Discard(GZARC_STATUS_WRITE_SHORT);
+  if (!WriteTrailer(files.archive, reader)) return Discard(files, GZARC_STATUS_WRITE_SHORT);
 
   // A close that fails may have lost buffered data: the archive is not kept.
-  const int closed = pf::CloseFile(c.ArchiveOutFile);
-  c.ArchiveOutFile = pf::kNoFile;
-  if (closed != 0) return Discard(GZARC_STATUS_WRITE_SHORT);
-  pf::CloseFile(c.SourceFile);
-  c.SourceFile = pf::kNoFile;
+  const int closed = pf::CloseFile(files.archive);
+  files.archive = pf::kNoFile;
+  if (closed != 0) return Discard(files, GZARC_STATUS_WRITE_SHORT);
+  pf::CloseFile(files.source);
+  files.source = pf::kNoFile;
   pf::SetFileTimes(e.ArchivePath, status.modificationTime, status.modificationTime);
 }
 
 }  // namespace
 
-void AllocCompressBuffers() {
-  CompressorState& c = Compressor();
-  c.OutputBuffer = nullptr;
-  c.DistanceBuffer = nullptr;
-  c.LiteralBuffer = nullptr;
-  c.FlagBuffer = nullptr;
-  c.Heap = nullptr;
-  c.LiteralTree = c.DistanceTree = c.FixedLiteralTree = c.FixedDistanceTree = nullptr;
-  c.CodeLengthTree = nullptr;
-  c.LengthBase = c.DistanceBase = nullptr;
-  c.LengthCode = c.DistanceCode = nullptr;
-  c.BitLengthCount = nullptr;
-  c.NodeDepth = nullptr;
-
-  constexpr uint32_t kNode = sizeof(TreeNode);
-  (void)(Obtain(&c.OutputBuffer, kOutputBufferSize, false) &&
-         Obtain(&c.DistanceBuffer, kSymbolBufferSize * 2, true) &&
-         Obtain(&c.LiteralBuffer, kSymbolBufferSize, true) &&
-         Obtain(&c.FlagBuffer, kFlagBufferSize, true) && Obtain(&c.Heap, kHeapSize * 2, true) &&
-         Obtain(&c.LiteralTree, kLiteralTreeSize * kNode, true) &&
-         Obtain(&c.DistanceTree, kDistanceTreeSize * kNode, true) &&
-         Obtain(&c.FixedLiteralTree, (kFixedLiteralSymbols)*kNode, true) &&
-         Obtain(&c.FixedDistanceTree, kDistanceSymbols * kNode, true) &&
-         Obtain(&c.CodeLengthTree, kCodeLengthTreeSize * kNode, true) &&
-         Obtain(&c.LengthBase, kLengthCodes * 2, true) &&
-         Obtain(&c.DistanceBase, kDistanceSymbols * 2, true) && Obtain(&c.LengthCode, 256, true) &&
-         Obtain(&c.DistanceCode, 512, true) &&
-         Obtain(&c.BitLengthCount, (kMaxCodeBits + 1) * 2, true) &&
-         Obtain(&c.NodeDepth, kHeapSize, true));
-}
-
-void FreeCompressBuffers() {
-  CompressorState& c = Compressor();
-  FreeBlock(&c.OutputBuffer);
-  FreeBlock(&c.DistanceBuffer);
-  FreeBlock(&c.LiteralBuffer);
-  FreeBlock(&c.FlagBuffer);
-  FreeBlock(&c.Heap);
-  FreeBlock(&c.LiteralTree);
-  FreeBlock(&c.DistanceTree);
-  FreeBlock(&c.FixedLiteralTree);
-  FreeBlock(&c.FixedDistanceTree);
-  FreeBlock(&c.CodeLengthTree);
-  FreeBlock(&c.LengthBase);
-  FreeBlock(&c.DistanceBase);
-  FreeBlock(&c.LengthCode);
-  FreeBlock(&c.DistanceCode);
-  FreeBlock(&c.BitLengthCount);
-  FreeBlock(&c.NodeDepth);
-}
-
-void CompressStream(const CompressIo& io, int64_t sourceSize) {
-  CompressorState& c = Compressor();
-  c.io = io;
-  c.SourceSize = sourceSize;
-  c.Crc = kCrcStart;
-  c.BitBuffer = 0;
-  c.BitCount = 0;
-  c.OutputCount = 0;
-  AllocCompressBuffers();
-  if (c.OutputBuffer != nullptr) std::memset(c.OutputBuffer, 0, kOutputBufferSize);
-  c.TotalRead = 0;
-  if (StatusOk()) InitTrees();
-  if (StatusOk()) InitMatchFinder();
-  if (StatusOk()) DeflateStream();
-  FreeCompressBuffers();
-}
-
-void CompressFile() {
-  CompressorState& c = Compressor();
-  CompressStream(CompressIo{ReadSourceFile, WriteArchiveFile, nullptr}, c.SourceSize);
-}
-
-uint16_t CompressMemory(std::span<const uint8_t> input, std::vector<uint8_t>* output,
-                        uint32_t* crc) {
-  MemorySource source{input, 0, output};
-  SetStatus(GZARC_STATUS_OK);
-  CompressStream(CompressIo{ReadMemory, WriteMemory, &source}, static_cast<int64_t>(input.size()));
-  if (crc != nullptr) *crc = ~Compressor().Crc;
-  return Status();
+uint16_t CompressMemory(std::span<const uint8_t> input, std::vector<uint8_t>* output, uint32_t* crc,
+                        MatchVariant variant) {
+  MemorySource source{input};
+  const CompressOutcome outcome =
+      CompressStream(Compressor(), {ReadMemory, &source}, {WriteMemory, output}, variant);
+  if (crc != nullptr) *crc = ~source.crc;
+  return StatusOf(outcome);
 }
 
 }  // namespace gzarc::deflate

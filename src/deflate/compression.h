@@ -7,27 +7,21 @@
 #include <vector>
 
 #include "deflate/compressor_state.h"
+#include "deflate/match_finder.h"
 
 namespace gzarc::deflate {
 
-// Obtains the per-file working buffers, cleared (the output buffer aside);
-// status 8 at the first one that cannot be had.
-void AllocCompressBuffers();
-// Releases whatever AllocCompressBuffers obtained.
-void FreeCompressBuffers();
+// The driver's one compressor state, in static storage.
+CompressorState& Compressor();
 
-// Compresses everything io delivers into one raw DEFLATE stream written to
-// io; sourceSize is what progress reports are measured against. The outcome
-// is the archive status word; the CRC-32 register of the input is left in
-// Compressor().Crc.
-void CompressStream(const CompressIo& io, int64_t sourceSize);
-// Compresses SourceFile into ArchiveOutFile.
-void CompressFile();
+// The archive status word of a compressor outcome.
+uint16_t StatusOf(CompressOutcome outcome);
 
-// Runs the compressor over a memory buffer: the raw DEFLATE stream goes to
-// output, and the CRC-32 of the input to crc when given. Returns (and
-// leaves) the archive status word.
+// Runs the compressor over a memory buffer with the given build of the
+// match finder: the raw DEFLATE stream goes to output, and the CRC-32 of
+// the input to crc when given. Returns the status word of the outcome; the
+// engine's own status is left alone.
 uint16_t CompressMemory(std::span<const uint8_t> input, std::vector<uint8_t>* output,
-                        uint32_t* crc = nullptr);
+                        uint32_t* crc = nullptr, MatchVariant variant = DefaultMatchVariant());
 
 }  // namespace gzarc::deflate

@@ -1,6 +1,9 @@
-// The compressor's engine-wide working state: one file at a time goes
-// through the source reader, the match finder, the tree builder and the
-// block writer, which all share the fields below.
+// The compressor's working state: one stream at a time goes through the
+// match finder, the tree builder and the block writer, which all share the
+// fields below. The state knows nothing of files, statuses or the host: it
+// reads from the source and writes to the sink it is given, and every
+// routine takes the state it works on, so that states on different threads
+// never meet.
 #pragma once
 
 #include <array>
@@ -80,32 +83,53 @@ struct TreeDesc {
   int16_t LastUsed;
 };
 
-// Where the compressor takes its input and puts its output. Both return the
-// number of bytes moved, or -1 on failure.
-struct CompressIo {
-  int32_t (*read)(void* context, uint8_t* destination, uint32_t count);
+// How a run of the compressor ends.
+enum class CompressOutcome : uint8_t {
+  kOk,
+  kReadFailed,   // the source could not deliver its bytes
+  kWriteFailed,  // the sink stored fewer bytes than it was given
+  kNoMemory,     // a working buffer could not be had
+  kStopped,      // the source asked to stop (the bytes it delivered still count)
+};
+
+// What one read of the source delivered: size bytes, and kOk to go on, or
+// the reason to stop (a failed read delivers nothing).
+struct SourceRead {
+  uint32_t size;
+  CompressOutcome stop;
+};
+
+// Where the compressor takes its input and puts its output. The sink
+// returns the number of bytes stored, or -1 on failure.
+struct CompressSource {
+  SourceRead (*read)(void* context, uint8_t* destination, uint32_t count);
+  void* context;
+};
+struct CompressSink {
   int32_t (*write)(void* context, const uint8_t* source, uint32_t count);
   void* context;
 };
 
+// The builds of the match finder's hot routines (match_finder.h).
+struct MatchKernels;
+
 struct CompressorState {
-  // The one compressor lives in static storage (Compressor()), which starts
-  // out zeroed. Not constexpr on purpose: a state that could be built at
+  // A state lives in static storage (the driver's one) or on the heap, and
+  // holds 400 KB. Not constexpr on purpose: a state that could be built at
   // compile time would be stored, windows and tables included, in the
   // library's initialized data. The window and hash tables have no
   // initializers either, so that setting the state up does not touch their
   // pages before compression does.
   CompressorState() {}
 
-  // Files of the running compression (descriptors; -1 when none).
-  int ArchiveOutFile = -1;
-  int SourceFile = -1;
-  CompressIo io{};
-
-  // Source reader.
-  int64_t SourceSize = 0;
-  int64_t TotalRead = 0;
-  uint32_t Crc = 0;
+  // The running stream's ends and the builds it runs (set by CompressStream).
+  CompressSource Source{};
+  CompressSink Sink{};
+  const MatchKernels* Kernels = nullptr;
+  // The last failure or stop of the running stream; once it is not kOk the
+  // block writer writes nothing more, and the lazy loop ends at the next
+  // block boundary.
+  CompressOutcome Outcome = CompressOutcome::kOk;
 
   // Match finder.
   alignas(64) std::array<uint8_t, kWindowSize + kWindowSlack> Window;
@@ -122,9 +146,6 @@ struct CompressorState {
   uint32_t MaxLazy = 0;
   uint32_t NiceLength = 0;
   uint32_t MaxChain = 0;
-  // Compress with the portable build of the lazy loop alone, on processors
-  // that have a faster one too (the tests hold the two against each other).
-  bool PlainLoopOnly = false;
 
   // Working buffers, obtained for each file by AllocCompressBuffers.
   uint8_t* OutputBuffer = nullptr;
@@ -165,7 +186,5 @@ struct CompressorState {
   uint8_t BitCount = 0;
   int16_t OutputCount = 0;
 };
-
-CompressorState& Compressor();
 
 }  // namespace gzarc::deflate

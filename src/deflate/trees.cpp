@@ -18,8 +18,7 @@ uint16_t ReverseBits(uint32_t code, int length) {
   return static_cast<uint16_t>(result);
 }
 
-void SiftDown(const TreeNode* tree, int k) {
-  CompressorState& c = Compressor();
+void SiftDown(CompressorState& c, const TreeNode* tree, int k) {
   int16_t* const heap = c.Heap;
   const uint8_t* const depth = c.NodeDepth;
   const int count = c.HeapCount;
@@ -51,8 +50,7 @@ void SiftDown(const TreeNode* tree, int k) {
   heap[k] = static_cast<int16_t>(v);
 }
 
-void AssignBitLengths(TreeDesc& desc) {
-  CompressorState& c = Compressor();
+void AssignBitLengths(CompressorState& c, TreeDesc& desc) {
   TreeNode* tree = desc.Tree;
   const TreeNode* fixed = desc.FixedTree;
   const uint16_t* extra = desc.ExtraBits;
@@ -113,8 +111,8 @@ void AssignBitLengths(TreeDesc& desc) {
   }
 }
 
-void AssignCodes(TreeNode* tree, int last) {
-  const uint16_t* count = Compressor().BitLengthCount;
+void AssignCodes(const CompressorState& c, TreeNode* tree, int last) {
+  const uint16_t* count = c.BitLengthCount;
   std::array<uint16_t, kMaxCodeBits + 1> next{};
   uint16_t code = 0;
   for (int bits = 1; bits <= kMaxCodeBits; ++bits) {
@@ -128,8 +126,7 @@ void AssignCodes(TreeNode* tree, int last) {
   }
 }
 
-void BuildHuffmanTree(TreeDesc& desc) {
-  CompressorState& c = Compressor();
+void BuildHuffmanTree(CompressorState& c, TreeDesc& desc) {
   TreeNode* tree = desc.Tree;
   const TreeNode* fixed = desc.FixedTree;
   const int symbols = desc.SymbolCount;
@@ -161,13 +158,13 @@ void BuildHuffmanTree(TreeDesc& desc) {
   }
   desc.LastUsed = static_cast<int16_t>(last);
 
-  for (int n = c.HeapCount / 2; n >= 1; --n) SiftDown(tree, n);
+  for (int n = c.HeapCount / 2; n >= 1; --n) SiftDown(c, tree, n);
 
   int node = symbols;
   do {
     const int n = heap[1];
     heap[1] = heap[c.HeapCount--];
-    SiftDown(tree, 1);
+    SiftDown(c, tree, 1);
     const int m = heap[1];
     heap[--c.SortedStart] = static_cast<int16_t>(n);
     heap[--c.SortedStart] = static_cast<int16_t>(m);
@@ -176,16 +173,16 @@ void BuildHuffmanTree(TreeDesc& desc) {
     tree[n].ParentOrLength = tree[m].ParentOrLength = static_cast<uint16_t>(node);
     heap[1] = static_cast<int16_t>(node);
     ++node;
-    SiftDown(tree, 1);
+    SiftDown(c, tree, 1);
   } while (c.HeapCount >= 2);
   heap[--c.SortedStart] = heap[1];
 
-  AssignBitLengths(desc);
-  AssignCodes(tree, last);
+  AssignBitLengths(c, desc);
+  AssignCodes(c, tree, last);
 }
 
-void CountCodeLengthRuns(TreeNode* tree, int last) {
-  TreeNode* counts = Compressor().CodeLengthTree;
+void CountCodeLengthRuns(CompressorState& c, TreeNode* tree, int last) {
+  TreeNode* counts = c.CodeLengthTree;
   int prev = -1;
   int run = 0;
   int next = tree[0].ParentOrLength;
@@ -216,19 +213,17 @@ void CountCodeLengthRuns(TreeNode* tree, int last) {
   }
 }
 
-int BuildCodeLengthTree() {
-  CompressorState& c = Compressor();
-  CountCodeLengthRuns(c.LiteralTree, c.LiteralDesc.LastUsed);
-  CountCodeLengthRuns(c.DistanceTree, c.DistanceDesc.LastUsed);
-  BuildHuffmanTree(c.CodeLengthDesc);
+int BuildCodeLengthTree(CompressorState& c) {
+  CountCodeLengthRuns(c, c.LiteralTree, c.LiteralDesc.LastUsed);
+  CountCodeLengthRuns(c, c.DistanceTree, c.DistanceDesc.LastUsed);
+  BuildHuffmanTree(c, c.CodeLengthDesc);
   int p = kCodeLengthSymbols - 1;
   while (p > 3 && c.CodeLengthTree[CodeLengthOrder[p]].ParentOrLength == 0) --p;
   c.OptimalBits += 3 * (p + 1) + 5 + 5 + 4;
   return p;
 }
 
-void ResetBlock() {
-  CompressorState& c = Compressor();
+void ResetBlock(CompressorState& c) {
   for (int n = 0; n < kLiteralSymbols; ++n) c.LiteralTree[n].FreqOrCode = 0;
   for (int n = 0; n < kDistanceSymbols; ++n) c.DistanceTree[n].FreqOrCode = 0;
   for (int n = 0; n < kCodeLengthSymbols; ++n) c.CodeLengthTree[n].FreqOrCode = 0;
@@ -239,8 +234,7 @@ void ResetBlock() {
   c.FlagBit = 1;
 }
 
-void InitTrees() {
-  CompressorState& c = Compressor();
+void InitTrees(CompressorState& c) {
   c.LiteralDesc = {c.LiteralTree,
                    c.FixedLiteralTree,
                    LengthExtraBits.data(),
@@ -296,14 +290,14 @@ void InitTrees() {
   setFixed(144, 255, 9);
   setFixed(256, 279, 7);
   setFixed(280, 287, 8);
-  AssignCodes(c.FixedLiteralTree, kFixedLiteralSymbols - 1);
+  AssignCodes(c, c.FixedLiteralTree, kFixedLiteralSymbols - 1);
 
   for (int n = 0; n < kDistanceSymbols; ++n) {
     c.FixedDistanceTree[n].ParentOrLength = 5;
     c.FixedDistanceTree[n].FreqOrCode = ReverseBits(static_cast<uint32_t>(n), 5);
   }
 
-  ResetBlock();
+  ResetBlock(c);
 }
 
 }  // namespace gzarc::deflate

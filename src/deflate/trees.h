@@ -22,21 +22,21 @@ inline constexpr std::array<uint8_t, kCodeLengthSymbols> CodeLengthOrder = {
 
 // Once per file, after the buffers are obtained: descriptors, length and
 // distance tables, fixed trees; ends with ResetBlock.
-void InitTrees();
+void InitTrees(CompressorState& c);
 // Empties the frequencies, the estimates and the block counters.
-void ResetBlock();
+void ResetBlock(CompressorState& c);
 // Builds the code of one tree from its frequencies and adds the block's
 // cost to OptimalBits and FixedBits.
-void BuildHuffmanTree(TreeDesc& desc);
+void BuildHuffmanTree(CompressorState& c, TreeDesc& desc);
 // Builds the code-length code for the two trees just built; returns the
 // position in CodeLengthOrder of the last code length to send (3-18).
-int BuildCodeLengthTree();
+int BuildCodeLengthTree(CompressorState& c);
 
 // Internal steps, exposed for tests.
-void SiftDown(const TreeNode* tree, int k);
-void AssignBitLengths(TreeDesc& desc);
-void AssignCodes(TreeNode* tree, int last);
-void CountCodeLengthRuns(TreeNode* tree, int last);
+void SiftDown(CompressorState& c, const TreeNode* tree, int k);
+void AssignBitLengths(CompressorState& c, TreeDesc& desc);
+void AssignCodes(const CompressorState& c, TreeNode* tree, int last);
+void CountCodeLengthRuns(CompressorState& c, TreeNode* tree, int last);
 
 // The run limits of the code-length walk that counting and sending share:
 // runs of zeros go up to 138; a length repeated after itself takes runs of

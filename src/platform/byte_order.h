@@ -30,4 +30,12 @@ inline void StoreLittle32(uint8_t* p, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+inline void StoreLittle64(uint8_t* p, uint64_t value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(p, &value, sizeof value);
+    return;
+  }
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 }  // namespace gzarc
