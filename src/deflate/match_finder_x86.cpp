@@ -47,10 +47,22 @@ struct Avx2Measure {
           _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_loadu_si256(x), _mm256_loadu_si256(y))));
       const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(
           _mm256_cmpeq_epi8(_mm256_loadu_si256(x + 1), _mm256_loadu_si256(y + 1))));
-      const uint64_t equal = (static_cast<uint64_t>(high) << 32) | low;
-      if (equal != ~uint64_t{0}) {
-        len += static_cast<uint32_t>(std::countr_zero(~equal));
-        return len < kMaxMatch ? len : kMaxMatch;
+      if constexpr (kWideWords) {
+        const uint64_t equal = (static_cast<uint64_t>(high) << 32) | low;
+        if (equal != ~uint64_t{0}) {
+          len += static_cast<uint32_t>(std::countr_zero(~equal));
+          return len < kMaxMatch ? len : kMaxMatch;
+        }
+      } else {
+        // Two 32-bit counts: a 64-bit one would take a register pair.
+        if (low != ~0u) {
+          len += static_cast<uint32_t>(std::countr_zero(~low));
+          return len < kMaxMatch ? len : kMaxMatch;
+        }
+        if (high != ~0u) {
+          len += 32 + static_cast<uint32_t>(std::countr_zero(~high));
+          return len < kMaxMatch ? len : kMaxMatch;
+        }
       }
       len += 64;
       if (len >= kMaxMatch) return kMaxMatch;

@@ -9,6 +9,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "deflate/block_writer.h"
 #include "deflate/compressor_state.h"
@@ -49,6 +50,13 @@ static_assert(kInsertAhead <= kMinLookahead);
 inline constexpr bool kChainInFours = kMatchConfig[kMatchConfigRow].MaxChain % 16 == 0;
 static_assert(kChainInFours);
 
+// Whether the processor's registers hold 64 bits. Where they hold 32 (the
+// 32-bit DLL), the chain links and the byte comparisons go in 32-bit words:
+// 64-bit shifts and counts would take register pairs, of which such a
+// processor has too few, and a compiler allowed SSE2 moves them into vector
+// registers and back at every step.
+inline constexpr bool kWideWords = sizeof(std::size_t) >= 8;
+
 inline uint32_t UpdateHash(uint32_t hash, uint8_t c) {
   return ((hash << kHashShift) ^ c) & kHashMask;
 }
@@ -69,7 +77,7 @@ inline uint32_t HashAt(const uint8_t* window, uint32_t pos) {
 // links of head's entry.
 inline ChainLink ChainFrom(const ChainLink* hashPrev, uint32_t head) {
   const ChainLink& older = hashPrev[head & kHashMask];
-  if constexpr (std::endian::native == std::endian::little) {
+  if constexpr (std::endian::native == std::endian::little && kWideWords) {
     // The four links as one word: the head's links move up one place.
     uint64_t links;
     std::memcpy(&links, &older, sizeof links);
@@ -88,7 +96,21 @@ inline ChainLink ChainFrom(const ChainLink* hashPrev, uint32_t head) {
 // is 32768 back, too far for any search to reach, and a search stops there
 // before it reads the links behind it).
 inline void InsertChainEntry(uint16_t* hashHead, ChainLink* hashPrev, uint32_t hash, uint32_t pos) {
-  hashPrev[pos & kHashMask] = ChainFrom(hashPrev, hashHead[hash]);
+  if constexpr (std::endian::native == std::endian::little && !kWideWords) {
+    // The same move of the links in two 32-bit words, loaded and stored as
+    // such. Put together in registers, an entry went to the stack and came
+    // back whole through a vector register, waiting for the stores to land;
+    // link by link it took more instructions.
+    const uint32_t head = hashHead[hash];
+    const auto* older = reinterpret_cast<const uint8_t*>(&hashPrev[head & kHashMask]);
+    const uint32_t low = LoadLittle32(older);
+    const uint32_t high = LoadLittle32(older + 4);
+    auto* entry = reinterpret_cast<uint8_t*>(&hashPrev[pos & kHashMask]);
+    StoreLittle32(entry, (low << 16) | head);
+    StoreLittle32(entry + 4, (high << 16) | (low >> 16));
+  } else {
+    hashPrev[pos & kHashMask] = ChainFrom(hashPrev, hashHead[hash]);
+  }
   hashHead[hash] = static_cast<uint16_t>(pos);
 }
 
@@ -98,14 +120,19 @@ inline void InsertChainEntry(uint16_t* hashHead, ChainLink* hashPrev, uint32_t h
 struct ScalarMeasure {
   static uint32_t Length(const uint8_t* a, const uint8_t* b, uint32_t len) {
     if constexpr (std::endian::native == std::endian::little) {
-      // 8-byte steps: the first difference is the lowest set bit of the XOR.
+      // A word a step: the first difference is the lowest set bit of the XOR.
+      using Word = std::conditional_t<kWideWords, uint64_t, uint32_t>;
+      const auto load = [](const uint8_t* p) -> Word {
+        if constexpr (kWideWords) return LoadLittle64(p);
+        return LoadLittle32(p);
+      };
       for (;;) {
-        const uint64_t diff = LoadLittle64(a + len) ^ LoadLittle64(b + len);
+        const Word diff = load(a + len) ^ load(b + len);
         if (diff != 0) {
           len += static_cast<uint32_t>(std::countr_zero(diff) >> 3);
           return len < kMaxMatch ? len : kMaxMatch;
         }
-        len += 8;
+        len += sizeof(Word);
         if (len >= kMaxMatch) return kMaxMatch;
       }
     } else {
@@ -130,6 +157,16 @@ inline uint32_t StartRank(uint32_t len) {
   return MatchRank(len, 0xFFFF);
 }
 
+// The first 8 bytes of the scan string, in the processor's words.
+template <bool kWide = kWideWords>
+inline auto LoadScanHead(const uint8_t* scan) {
+  if constexpr (kWide) {
+    return LoadLittle64(scan);
+  } else {
+    return std::array<uint32_t, 2>{LoadLittle32(scan), LoadLittle32(scan + 4)};
+  }
+}
+
 // Examines one candidate. A candidate can only beat the best when its first
 // best + 1 bytes all equal the scan string, so measuring every candidate's
 // exact length and keeping the first strictly longer one picks the same
@@ -137,15 +174,25 @@ inline uint32_t StartRank(uint32_t len) {
 // best - 1 first. Most candidates differ within 8 bytes: one XOR and a
 // count of trailing zeros give their length. Returns false at a match of
 // the greatest length, which ends the search.
-template <typename Measure>
-inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, uint64_t scanHead,
+template <typename Measure, typename ScanHead>
+inline bool ExamineCandidate(const uint8_t* window, const uint8_t* scan, const ScanHead& scanHead,
                              uint32_t cur, uint32_t& rank) {
   const uint8_t* match = window + cur;
-  if constexpr (std::endian::native == std::endian::little) {
+  if constexpr (std::endian::native == std::endian::little && kWideWords) {
     const uint64_t diff = LoadLittle64(match) ^ scanHead;
     if (diff != 0) {
       const auto len = static_cast<uint32_t>(std::countr_zero(diff) >> 3);
       rank = std::max(rank, MatchRank(len, cur));
+      return true;
+    }
+  } else if constexpr (std::endian::native == std::endian::little) {
+    const uint32_t low = LoadLittle32(match) ^ scanHead[0];
+    const uint32_t high = LoadLittle32(match + 4) ^ scanHead[1];
+    if ((low | high) != 0) {
+      // (A choice of two counts, which compiles to a conditional move.)
+      const uint32_t lowLength = static_cast<uint32_t>(std::countr_zero(low)) >> 3;
+      const uint32_t highLength = 4 + (static_cast<uint32_t>(std::countr_zero(high)) >> 3);
+      rank = std::max(rank, MatchRank(low != 0 ? lowLength : highLength, cur));
       return true;
     }
   }
@@ -168,7 +215,7 @@ inline uint32_t SearchChain(const uint8_t* window, const ChainLink* hashPrev, ui
                             uint32_t best, uint32_t chain, ChainLink group, uint32_t& matchStart) {
   const uint32_t limit = strStart >= kMaxDistance ? strStart - kMaxDistance : 0;
   const uint8_t* scan = window + strStart;
-  const uint64_t scanHead = LoadLittle64(scan);
+  const auto scanHead = LoadScanHead(scan);
   uint32_t rank = StartRank(best);
   for (;;) {
     if (!ExamineCandidate<Measure>(window, scan, scanHead, group.Link[0], rank)) break;
