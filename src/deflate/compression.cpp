@@ -10,7 +10,6 @@
 #include "engine/engine_state.h"
 #include "gzip/crc32.h"
 #include "gzip/member_format.h"
-#include "paths/strings.h"
 #include "platform/platform.h"
 
 namespace gzarc::deflate {

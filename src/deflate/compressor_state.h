@@ -115,7 +115,7 @@ struct MatchKernels;
 
 struct CompressorState {
   // A state lives in static storage (the driver's one) or on the heap, and
-  // holds 400 KB. Not constexpr on purpose: a state that could be built at
+  // takes some 390 KB. Not constexpr on purpose: a state that could be built at
   // compile time would be stored, windows and tables included, in the
   // library's initialized data. The window and hash tables have no
   // initializers either, so that setting the state up does not touch their
