@@ -776,6 +776,8 @@ TEST_F(Cli, FailuresSayWhyAndLoseNothing) {
   REQUIRE_ENGINE(compresses);
   WriteFile(Path("n.gz"), StoredGzip("notes.txt", SampleText(3u << 20), 0));
   WriteFile(Path("self.gz"), StoredGzip("self.gz", "its content", 0));
+  // A stored name that names a folder gets the archive's name: here "bare".
+  WriteFile(Path("bare"), StoredGzip("dir/", "its content", 0));
   WriteFile(Path("file.txt"), std::string("a file"));
   WriteFile(Path("noisy.bin"), NoisyData(3u << 20));
   fs::create_directories(Path("out/notes.txt"));
@@ -789,6 +791,9 @@ TEST_F(Cli, FailuresSayWhyAndLoseNothing) {
       {{"extract", "--overwrite", "self.gz"},
        6,
        "self.gz: extracting it to " + Path("self.gz") + " would overwrite the archive itself"},
+      {{"extract", "--overwrite", "bare"},
+       6,
+       "bare: extracting it to " + Path("bare") + " would overwrite the archive itself"},
   };
   if (small.mounted()) {
     cases.push_back({{"extract", "n.gz", "-C", "small/new"}, 1, "the disk is full ("});
@@ -807,6 +812,7 @@ TEST_F(Cli, FailuresSayWhyAndLoseNothing) {
     EXPECT_EQ(Names(Path("small")), onSmall) << o.err;
   }
   EXPECT_EQ(ReadText(Path("self.gz")), StoredGzip("self.gz", "its content", 0));
+  EXPECT_EQ(ReadText(Path("bare")), StoredGzip("dir/", "its content", 0));
   if (small.mounted()) {
     EXPECT_EQ(ReadText(Path("small/old.gz")), "old archive");
   }

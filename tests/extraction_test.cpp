@@ -410,7 +410,17 @@ TEST_F(ExtractionTest, OutputPathTakesTheFinalComponent) {
   ASSERT_TRUE(BuildOutputPath("docs/readme.txt", path));
   EXPECT_STREQ(path, "C:\\out\\readme.txt");
   ASSERT_TRUE(BuildOutputPath("a\\b:c.txt", path));
-  EXPECT_STREQ(path, "C:\\out\\c.txt");
+  EXPECT_STREQ(path, "C:\\out\\b:c.txt");  // no drives here: the colon is the name's
+  // A name that names a folder takes the archive's, as one stored without a
+  // name would; so does an archive name that leaves none.
+  for (const auto& [archive, expected] :
+       {std::pair<const char*, const char*>{"\\in\\notes.tgz", "C:\\out\\notes.tar"},
+        {"\\in\\.gz", ""},
+        {"\\in\\...gz", ""}}) {
+    CopyBounded(Engine().ArchivePath, kArchivePathSize, archive);
+    EXPECT_EQ(BuildOutputPath("dir/..", path), expected[0] != '\0') << archive;
+    EXPECT_STREQ(path, expected) << archive;
+  }
   // The relative path drops its length and one more from a longer name.
   CopyBounded(Engine().RelativePath, kRelativePathSize, "ab");
   ASSERT_TRUE(BuildOutputPath("dir/xyzname.txt", path));

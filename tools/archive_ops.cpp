@@ -295,7 +295,7 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
   int64_t total = 0;
   std::vector<std::string> targets;
   for (const auto& m : listing.members) {
-    const std::string target = prefix + MemberFileName(m.name);
+    const std::string target = prefix + MemberFileName(m.name, archive);
     CheckLength(target, kMaxOutputPath, "the output path");
     targets.push_back(FromEngineForm(target));
     total += m.unpackedSize;
@@ -322,7 +322,7 @@ ExtractResult ExtractArchive(const EngineApi& api, HostSession& session, const s
   MaskList maskList(api);
   AppendMasks(api, maskList, masks, display);
   const std::string label =
-      listing.members.size() == 1 ? MemberFileName(listing.members[0].name) : display;
+      listing.members.size() == 1 ? MemberFileName(listing.members[0].name, archive) : display;
 
   ExtractResult result;
   session.currentTarget.clear();

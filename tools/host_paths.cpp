@@ -1,5 +1,7 @@
 #include "host_paths.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "messages.h"
@@ -59,9 +61,33 @@ std::string DirName(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string MemberFileName(const std::string& memberName) {
-  const auto cut = memberName.find_last_of("/\\:");
-  return cut == std::string::npos ? memberName : memberName.substr(cut + 1);
+namespace {
+
+bool NamesAFile(const std::string& name) {
+  return !name.empty() && name != "." && name != "..";
+}
+
+// The engine's name for a member without one: the archive's base name, with
+// ".tar" for the compressed-tar extensions. It counts the dots of the whole
+// path: with two or more only ".tgz" (any case) means tar, with one any
+// extension that begins with a "t".
+std::string DerivedMemberName(const std::string& archive) {
+  const std::string base = archive.substr(archive.find_last_of("/\\") + 1);
+  const auto dot = base.rfind('.');
+  const std::string stem = dot == std::string::npos ? base : base.substr(0, dot);
+  std::string extension = dot == std::string::npos ? "" : base.substr(dot);
+  for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto dots = std::count(archive.begin(), archive.end(), '.');
+  const bool tar =
+      dots >= 2 ? extension == ".TGZ" : dots == 1 && extension.size() > 1 && extension[1] == 'T';
+  return tar ? stem + ".tar" : stem;
+}
+
+}  // namespace
+
+std::string MemberFileName(const std::string& memberName, const std::string& archive) {
+  const std::string last = memberName.substr(memberName.find_last_of("/\\") + 1);
+  return NamesAFile(last) ? last : DerivedMemberName(archive);
 }
 
 }  // namespace gzarc_cli

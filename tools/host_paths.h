@@ -36,8 +36,10 @@ bool HasExtension(const std::string& path);
 std::string BaseName(const std::string& path);
 std::string DirName(const std::string& path);
 
-// The final component of a member name as extraction writes it: the text
-// after the last "/", "\" or ":".
-std::string MemberFileName(const std::string& memberName);
+// The name of the file that extraction writes for a member: the text after
+// the last "/" or "\" of its stored name (a ":" is part of a file name
+// here), or, when that is empty, "." or "..", the name derived from the
+// archive's path, as for a member stored without a name.
+std::string MemberFileName(const std::string& memberName, const std::string& archive);
 
 }  // namespace gzarc_cli

@@ -154,6 +154,17 @@ bool BuildOutputPath(const char* name, char* outputPath) {
   std::copy_n(name, nameLength, component);
   std::replace(component, component + nameLength, '/', '\\');
   FileNamePart(component, component);
+  // A stored name that ends in a separator, "." or ".." names a folder, not
+  // a file: the file is named after the archive, as a member stored without
+  // a name is.
+  if (!NamesAFile(component)) {
+    if (!DeriveMemberName(Engine().ArchivePath, component, sizeof component)) component[0] = '\0';
+    FileNamePart(component, component);
+    if (!NamesAFile(component)) {
+      outputPath[0] = '\0';
+      return false;
+    }
+  }
 
   // The relative path shortens the name by its own length and a separator,
   // without comparing the characters.

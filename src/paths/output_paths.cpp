@@ -160,11 +160,17 @@ bool AddTrailingBackslash(const char* path, char* result) {
 }
 
 bool FileNamePart(const char* path, char* result) {
+  const bool drives = platform::ColonEndsDrive();
   std::size_t start = std::strlen(path);
-  while (start > 0 && path[start - 1] != '\\' && path[start - 1] != ':') --start;
+  while (start > 0 && path[start - 1] != '\\' && !(drives && path[start - 1] == ':')) --start;
   const bool fits = std::strlen(path + start) <= kShortStringMax;
   CopyShort(result, path + start);
   return fits;
+}
+
+bool NamesAFile(const char* component) {
+  return component[0] != '\0' && std::strcmp(component, ".") != 0 &&
+         std::strcmp(component, "..") != 0;
 }
 
 bool PathExists(const char* path) {

@@ -37,10 +37,14 @@ int SplitUncPath(const char* path, char* remainder, char* prefix);
 // holds kOutputPathSize bytes and may be the path. False (no backslash
 // added) when it would not fit.
 bool AddTrailingBackslash(const char* path, char* result);
-// What follows the last "\" or ":"; the whole path when it has neither.
-// Result holds kOutputPathSize bytes and may be the path. False when the
-// component is longer than 255 characters (it is then cut).
+// What follows the last "\" or, where a colon ends a drive (Windows), the
+// last ":"; the whole path when it has neither. Result holds kOutputPathSize
+// bytes and may be the path. False when the component is longer than 255
+// characters (it is then cut).
 bool FileNamePart(const char* path, char* result);
+// False for a final component that names no file of its own: empty, "." or
+// "..".
+bool NamesAFile(const char* component);
 bool PathExists(const char* path);
 void ResetFileAttributes(const char* path);
 // Up to count characters from position; result holds kOutputPathSize bytes.

@@ -59,6 +59,9 @@ int CloseFile(int fd);
 int RemoveFile(const char* path);
 // Creates one folder level; 0 on success.
 int MakeDirectory(const char* path);
+// Whether ":" ends a drive ("C:name"), as in Windows paths; a POSIX file
+// name holds a ":" like any other character.
+bool ColonEndsDrive();
 // The runtime's existence test (access mode 0).
 bool PathAccessible(const char* path);
 

@@ -200,6 +200,10 @@ int MakeDirectory(const char* path) {
   return ::mkdir(native.c_str(), 0777);
 }
 
+bool ColonEndsDrive() {
+  return false;
+}
+
 bool PathAccessible(const char* path) {
   const NativePath native(path);
   return native.valid() && native.c_str()[0] != '\0' && ::access(native.c_str(), F_OK) == 0;
@@ -235,10 +239,11 @@ int ReplaceFile(const char* from, const char* to) {
 
 int CreateTempFileBeside(const char* target, char* tempPath, std::size_t capacity) {
   if (faults::Fail(faults::Call::kOpen)) return kNoFile;
-  // The folder part keeps the caller's (Windows) spelling.
+  // The folder part keeps the caller's (Windows) spelling; a ":" is part of
+  // the file name here.
   std::size_t folderLength = 0;
   for (std::size_t i = 0; target[i] != '\0'; ++i) {
-    if (target[i] == '\\' || target[i] == '/' || target[i] == ':') folderLength = i + 1;
+    if (target[i] == '\\' || target[i] == '/') folderLength = i + 1;
   }
   static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   static unsigned counter = 0;

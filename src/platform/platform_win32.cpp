@@ -176,6 +176,10 @@ int MakeDirectory(const char* path) {
   return ::_mkdir(path);
 }
 
+bool ColonEndsDrive() {
+  return true;
+}
+
 bool PathAccessible(const char* path) {
   return path != nullptr && path[0] != '\0' && ::_access(path, 0) == 0;
 }

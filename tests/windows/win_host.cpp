@@ -1107,6 +1107,32 @@ void TestOutputPaths(const std::string& uncShare) {
     SetCurrentDirectoryA(previous);
   }
 
+  // Stored names: a ":" ends a drive, and a name that names a folder gives
+  // the file the archive's name ("odd.gz": "odd").
+  const std::string odd = Join(folder, "odd.gz");
+  const std::string names = Join(folder, "names");
+  CreateDirectoryA(names.c_str(), nullptr);
+  const std::vector<uint8_t> small = SampleData(100);
+  const struct {
+    const char* stored;
+    const char* file;
+  } storedNames[] = {{"x:co.txt", "co.txt"}, {"C:", "odd"}, {"dir\\..", "odd"}};
+  for (const auto& c : storedNames) {
+    WriteBytes(odd, MakeArchive(c.stored, small));
+    gApi.InitArcFile(odd.c_str());
+    Recorder stored;
+    RegisterCallbacks(stored);
+    SetExtractDir(names);
+    {
+      Masks masks;
+      gApi.ExtractFileMaskListArc(&masks.list);
+    }
+    CHECK_EQ(gApi.GetArchiveStatus(), 0);
+    CHECK_TEXT(stored.to, Join(names, c.file));
+    CHECK(ReadBytes(Join(names, c.file)) == small);
+    DeleteFileA(Join(names, c.file).c_str());
+  }
+
   // A network path: the server and the share are never created, the
   // folders below them are.
   if (uncShare.empty()) {
