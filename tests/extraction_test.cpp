@@ -367,6 +367,31 @@ TEST_F(ExtractionTest, ReplacingALinkReplacesTheLinkOnly) {
   EXPECT_FALSE(test::FileExists(dir.Native("nowhere")));
 }
 
+TEST_F(ExtractionTest, TheArchiveItselfIsNeverTheOutput) {
+  const Bytes data = SampleData(1000, 9);
+  ASSERT_EQ(::symlink("../a.gz", dir.Native("out/link.gz").c_str()), 0);
+  // Written over, the archive would be lost to its own content: refused
+  // under another spelling of its folder or through a link, whether the
+  // host is asked about replacing files (it is not) or not.
+  const std::pair<std::string, std::string> cases[] = {{dir.Win("out") + "\\..\\", "a.gz"},
+                                                       {dir.Win("out") + "\\", "link.gz"}};
+  for (const auto& [folder, name] : cases) {
+    for (const bool ask : {true, false}) {
+      SCOPED_TRACE(testing::Message() << folder << name << (ask ? " asked" : ""));
+      const Bytes gz = MakeGzip(dir, data, name);
+      CopyBounded(Engine().ExtractDir, kExtractDirSize, folder.c_str());
+      Engine().replaceProc = {nullptr, ask ? OnReplace : nullptr};
+      calls = Calls{};
+      Extract(gz, InfoOf(gz, name));
+      EXPECT_EQ(Status(), GZARC_STATUS_FILE_ERROR);
+      EXPECT_EQ(calls.events, std::vector<std::string>{"name"});
+      EXPECT_EQ(test::ReadFile(dir.Native("a.gz")), gz);
+      EXPECT_EQ(OutFiles(), std::vector<std::string>{"link.gz"});
+      EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+    }
+  }
+}
+
 TEST_F(ExtractionTest, LongNamesAndPaths) {
   const Bytes data = SampleData(100, 7);
   // A 255-byte name in the current folder (empty extraction folder).

@@ -218,6 +218,13 @@ void ExtractMembers(const MemberInfoList* list) {
       SetStatus(GZARC_STATUS_FILE_ERROR);
       break;
     }
+    // The output replaces its target once decoded: were the target the
+    // archive, the archive would be lost to its own content. Refused before
+    // anything is asked or touched.
+    if (pf::SameFile(outputPath, e.ArchivePath)) {
+      SetStatus(GZARC_STATUS_FILE_ERROR);
+      break;
+    }
     const int32_t answer = ReplaceCheck(member, outputPath);
     if (answer == 1) continue;
     if (answer == 2) {

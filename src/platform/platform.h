@@ -72,6 +72,10 @@ struct FileStatus {
 };
 // Fails for a missing path and for any path holding "?" or "*".
 bool StatFile(const char* path, FileStatus* status);
+// True when both paths name one existing file: compared by the file's
+// identity where the system keeps one (device and inode; volume and file
+// index), so that links and other spellings of a path are seen through.
+bool SameFile(const char* a, const char* b);
 // Sets last-access and last-write times (seconds since 1970 UTC); 0 on success.
 int SetFileTimes(const char* path, int64_t accessTime, int64_t modificationTime);
 

@@ -220,6 +220,16 @@ bool StatFile(const char* path, FileStatus* status) {
   return true;
 }
 
+bool SameFile(const char* a, const char* b) {
+  const NativePath nativeA(a);
+  const NativePath nativeB(b);
+  struct stat sa {};
+  struct stat sb {};
+  return nativeA.valid() && nativeB.valid() && nativeA.c_str()[0] != '\0' &&
+         nativeB.c_str()[0] != '\0' && ::stat(nativeA.c_str(), &sa) == 0 &&
+         ::stat(nativeB.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 int SetFileTimes(const char* path, int64_t accessTime, int64_t modificationTime) {
   const NativePath native(path);
   if (!native.valid()) return -1;

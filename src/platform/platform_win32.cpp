@@ -104,6 +104,42 @@ bool HasWildcard(const char* path) {
   return std::strpbrk(path, "?*") != nullptr;
 }
 
+enum class Identity { kMissing, kKnown, kUnknown };
+
+struct FileIdentity {
+  DWORD volume = 0, indexHigh = 0, indexLow = 0;
+};
+
+// The volume and file index of the file at path. Opened without asking for
+// any access, so that a file the engine or others hold open can be looked
+// at; a file system that keeps no index reports zero.
+Identity IdentifyFile(const char* path, FileIdentity* identity) {
+  const HANDLE file = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return ::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? Identity::kMissing
+                                                                 : Identity::kUnknown;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = ::GetFileInformationByHandle(file, &info) &&
+                     (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
+  ::CloseHandle(file);
+  if (!known) return Identity::kUnknown;
+  *identity = FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return Identity::kKnown;
+}
+
+// Both made absolute and compared ignoring case, as the file system names
+// them.
+bool SameFullPath(const char* a, const char* b) {
+  char fullA[2 * MAX_PATH];
+  char fullB[2 * MAX_PATH];
+  const DWORD na = ::GetFullPathNameA(a, sizeof fullA, fullA, nullptr);
+  const DWORD nb = ::GetFullPathNameA(b, sizeof fullB, fullB, nullptr);
+  return na != 0 && na < sizeof fullA && nb != 0 && nb < sizeof fullB &&
+         ::lstrcmpiA(fullA, fullB) == 0;
+}
+
 }  // namespace
 
 int OpenFile(const char* path, int flags, int permission) {
@@ -192,6 +228,20 @@ bool StatFile(const char* path, FileStatus* status) {
   status->size = st.st_size;
   status->modificationTime = st.st_mtime;
   return true;
+}
+
+bool SameFile(const char* a, const char* b) {
+  if (a == nullptr || b == nullptr || a[0] == '\0' || b[0] == '\0') return false;
+  FileIdentity ia, ib;
+  const Identity ka = IdentifyFile(a, &ia);
+  const Identity kb = IdentifyFile(b, &ib);
+  if (ka == Identity::kMissing || kb == Identity::kMissing) return false;
+  if (ka == Identity::kKnown && kb == Identity::kKnown) {
+    return ia.volume == ib.volume && ia.indexHigh == ib.indexHigh && ia.indexLow == ib.indexLow;
+  }
+  // Where the system cannot tell (a network share without file indexes),
+  // the names decide.
+  return SameFullPath(a, b);
 }
 
 int SetFileTimes(const char* path, int64_t accessTime, int64_t modificationTime) {

@@ -712,6 +712,14 @@ void TestPlatform() {
   char tiny[8];
   CHECK_EQ(pf::CreateTempFileBeside(target.c_str(), tiny, sizeof tiny), pf::kNoFile);
 
+  // One file by two spellings; two files, or none, are not one.
+  std::string shouted = target;
+  CharUpperA(shouted.data());
+  CHECK(pf::SameFile(target.c_str(), shouted.c_str()));
+  CHECK(pf::SameFile(target.c_str(), Join(folder, "..\\platform\\target.txt").c_str()));
+  CHECK(!pf::SameFile(target.c_str(), fresh.c_str()));
+  CHECK(!pf::SameFile(Join(folder, "missing").c_str(), Join(folder, "missing").c_str()));
+
   // Injected faults reach the Windows calls too.
   WriteText(fresh, "keep");
   faults::Arm({faults::Call::kRename, 1, false});
@@ -1132,6 +1140,21 @@ void TestOutputPaths(const std::string& uncShare) {
     CHECK(ReadBytes(Join(names, c.file)) == small);
     DeleteFileA(Join(names, c.file).c_str());
   }
+  // Never the archive itself, whatever the case of its name; the host is not
+  // even asked.
+  const std::vector<uint8_t> self = MakeArchive("ODD.GZ", small);
+  WriteBytes(odd, self);
+  gApi.InitArcFile(odd.c_str());
+  Recorder itself;
+  RegisterCallbacks(itself);
+  SetExtractDir(folder);
+  {
+    Masks masks;
+    gApi.ExtractFileMaskListArc(&masks.list);
+  }
+  CHECK_EQ(gApi.GetArchiveStatus(), GZARC_STATUS_FILE_ERROR);
+  CHECK_EQ(itself.replaceCalls, 0);
+  CHECK(ReadBytes(odd) == self);
 
   // A network path: the server and the share are never created, the
   // folders below them are.
