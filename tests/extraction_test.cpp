@@ -2,6 +2,7 @@
 // attribute, the host's callbacks, and nothing lost when anything fails.
 #include "inflate/extraction.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,8 +142,9 @@ class ExtractionTest : public ::testing::Test {
 
   // Writes the archive and extracts its member as the driver would after a
   // scan that found it.
-  void Extract(const Bytes& gz, const MemberInfo& info) {
+  void Extract(const Bytes& gz, const MemberInfo& info, mode_t archiveMode = 0644) {
     test::WriteFile(dir.Native("a.gz"), gz);
+    ::chmod(dir.Native("a.gz").c_str(), archiveMode);
     CopyBounded(Engine().ArchivePath, kArchivePathSize, dir.Win("a.gz").c_str());
     MemberInfo member = info;
     MemberInfoList list{1, &member, &member};
@@ -261,6 +263,58 @@ TEST_F(ExtractionTest, ReplaceCallbackSeesBothFiles) {
     EXPECT_EQ((uint64_t{t.high} << 32) | t.low, ticks);
   }
   EXPECT_EQ(calls.member.alternateFileName[0], '\0');
+}
+
+TEST_F(ExtractionTest, TheFileTakesTheArchivesPermissions) {
+  const Bytes data = SampleData(300000, 10);
+  const Bytes gz = MakeGzip(dir, data, "p.txt");
+  const std::string target = dir.Native("out/p.txt");
+  // Nobody else can open the file while its content is written.
+  static std::string out;
+  static int seen, shared;
+  out = dir.Native("out");
+  seen = shared = 0;
+  Engine().progressProc = {nullptr, [](void*, int32_t, int32_t) -> int32_t {
+                             for (const auto& entry : fs::directory_iterator(out)) {
+                               struct stat st {};
+                               if (entry.path().filename().string().rfind(".gzarc-", 0) == 0 &&
+                                   ::stat(entry.path().c_str(), &st) == 0) {
+                                 ++seen;
+                                 shared += (st.st_mode & 0777) != 0600;
+                               }
+                             }
+                             return 1;
+                           }};
+  // Whatever the umask and the file replaced (the one before); read-only
+  // stays the attributes' business, and set-id bits are not carried over.
+  const mode_t previous = ::umask(022);
+  const std::pair<mode_t, mode_t> modes[] = {
+      {0600, 0600}, {0666, 0666}, {0755, 0755}, {0444, 0644}, {04755, 0755}};
+  for (const auto& [archive, expected] : modes) {
+    Extract(gz, InfoOf(gz, "p.txt"), archive);
+    EXPECT_EQ(Status(), 0);
+    struct stat st {};
+    EXPECT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, expected) << std::oct << archive;
+  }
+  ::umask(previous);
+  EXPECT_GT(seen, 0);
+  EXPECT_EQ(shared, 0);
+
+  // What the compressor uses: a file created for its owner alone, then the
+  // source's permissions.
+  const int source = ::open(target.c_str(), O_RDONLY);
+  const int created = platform::OpenFile(
+      dir.Native("new").c_str(), platform::kOpenReadWrite | platform::kOpenCreate,
+      platform::kPermissionRead | platform::kPermissionWrite | platform::kPermissionOwnerOnly);
+  struct stat st {};
+  ASSERT_EQ(::fstat(created, &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(platform::CopyPermissions(source, created), 0);
+  ASSERT_EQ(::fstat(created, &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  ::close(source);
+  ::close(created);
 }
 
 TEST_F(ExtractionTest, WithoutReplaceCallbackWritableFilesAreOverwrittenReadOnlyOnesRefused) {

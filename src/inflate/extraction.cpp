@@ -121,6 +121,11 @@ bool ExtractMember(const MemberInfo& member, const char* outputPath) {
     DecodeMembers(d, account);
   }
   SetStatus(account.status);
+  // The file takes the archive's permissions, as a private archive gives a
+  // private file, before it is moved into place: until then it is its
+  // owner's alone. Where the file system has no permissions to set, it keeps
+  // what it has.
+  if (StatusOk()) pf::CopyPermissions(e.ArchiveFile, handle);
   // A file that replaces another reaches the disk before the move, so that
   // a crash leaves the old file or the whole new one, never a part.
   if (StatusOk() && temp.replacing && pf::FlushFile(handle) != 0) {

@@ -28,6 +28,10 @@ inline constexpr int kOpenBinary = 0x8000;
 // Permission bits of a created file.
 inline constexpr int kPermissionRead = 0x0100;
 inline constexpr int kPermissionWrite = 0x0080;
+// Added to them, the created file is open to its owner alone (POSIX; Windows
+// has no such permissions), so that nobody else can open it before
+// CopyPermissions gives it its final ones.
+inline constexpr int kPermissionOwnerOnly = 0x10000;
 
 // Seek origins.
 inline constexpr int kSeekSet = 0;
@@ -54,6 +58,12 @@ int TruncateFile(int fd, int64_t length);
 // when the file system has no such thing to do.
 int FlushFile(int fd);
 int CloseFile(int fd);
+// Gives the open file `to` the access permissions of the open file `from`:
+// on POSIX read, write and execute for owner, group and others (no set-id or
+// sticky bits), the owner always keeping read and write, since read-only is
+// the attributes' business, as on Windows. Windows has no such permissions
+// and leaves the file alone. 0 on success.
+int CopyPermissions(int from, int to);
 
 // 0 on success.
 int RemoveFile(const char* path);
@@ -84,8 +94,8 @@ int SetFileTimes(const char* path, int64_t accessTime, int64_t modificationTime)
 int ReplaceFile(const char* from, const char* to);
 
 // Creates a new empty file beside target (same folder, short unique name)
-// opened for reading and writing; its path goes to tempPath. Returns the
-// descriptor or kNoFile.
+// opened for reading and writing and, like kPermissionOwnerOnly, open to its
+// owner alone; its path goes to tempPath. Returns the descriptor or kNoFile.
 inline constexpr std::size_t kTempPathCapacity = 320;
 int CreateTempFileBeside(const char* target, char* tempPath, std::size_t capacity);
 

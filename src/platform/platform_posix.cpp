@@ -122,6 +122,7 @@ int OpenFile(const char* path, int flags, int permission) {
   mode_t mode = 0;
   if (permission & kPermissionRead) mode |= 0444;
   if (permission & kPermissionWrite) mode |= 0222;
+  if (permission & kPermissionOwnerOnly) mode &= 0700;
   int fd;
   do {
     fd = ::open(native.c_str(), posixFlags, mode);
@@ -181,6 +182,12 @@ int64_t FileLength(int fd) {
 
 int CloseFile(int fd) {
   return fd < 0 ? -1 : ::close(fd);
+}
+
+int CopyPermissions(int from, int to) {
+  struct stat st {};
+  if (::fstat(from, &st) != 0) return -1;
+  return ::fchmod(to, (st.st_mode & 0777) | S_IRUSR | S_IWUSR) == 0 ? 0 : -1;
 }
 
 int RemoveFile(const char* path) {
@@ -272,7 +279,8 @@ int CreateTempFileBeside(const char* target, char* tempPath, std::size_t capacit
     std::memcpy(tempPath + folderLength, name, nameLength + 1);
     const NativePath native(tempPath);
     if (!native.valid()) return kNoFile;
-    const int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Owner only while it is written: its user gives it its permissions.
+    const int fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) return fd;
     if (errno != EEXIST) return kNoFile;
   }

@@ -149,7 +149,7 @@ int OpenFile(const char* path, int flags, int permission) {
   // runtime asks, since a system that grants its administrator everything
   // (Wine run by root) would not.
   if ((flags & 3) != kOpenReadOnly && IsReadOnlyFile(path)) return kNoFile;
-  const int fd = ::_open(path, flags, permission);
+  const int fd = ::_open(path, flags, permission & ~kPermissionOwnerOnly);
   return fd < 0 ? kNoFile : fd;
 }
 
@@ -199,6 +199,10 @@ int FlushFile(int fd) {
 
 int CloseFile(int fd) {
   return fd < 0 ? -1 : ::_close(fd);
+}
+
+int CopyPermissions(int, int) {
+  return 0;
 }
 
 int RemoveFile(const char* path) {

@@ -692,6 +692,18 @@ void TestPlatform() {
            pf::kNoFile);
   CHECK_EQ(pf::OpenFile(folder.c_str(), pf::kOpenReadOnly | pf::kOpenBinary), pf::kNoFile);
   CHECK_EQ(pf::OpenFile("", pf::kOpenReadOnly), pf::kNoFile);
+  // No permissions here: a file made for its owner alone is an ordinary one,
+  // and there is nothing to copy.
+  const std::string own = Join(folder, "own.bin");
+  const int ownFd =
+      pf::OpenFile(own.c_str(), pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenBinary,
+                   pf::kPermissionRead | pf::kPermissionWrite | pf::kPermissionOwnerOnly);
+  if (CHECK(ownFd != pf::kNoFile)) {
+    CHECK_EQ(pf::CopyPermissions(ownFd, ownFd), 0);
+    pf::CloseFile(ownFd);
+  }
+  CHECK_EQ(GetFileAttributesA(own.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  CHECK_EQ(pf::RemoveFile(own.c_str()), 0);
 
   // A temporary file beside its target replaces it, read-only or not.
   const std::string target = Join(folder, "target.txt");
