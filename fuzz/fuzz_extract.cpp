@@ -51,10 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string target;
   if (GetArchiveStatus() == 0 && list.head != nullptr) {
     std::string name = list.head->name;
-    const auto cut = name.find_last_of("\\/:");
+    const auto cut = name.find_last_of("\\/");
     if (cut != std::string::npos) name = name.substr(cut + 1);
-    // "." and ".." name the folder itself: there is no file to watch.
-    target = name.empty() || name == "." || name == ".." ? "" : out + "/" + name;
+    // A name that names a folder gives the file the archive's.
+    if (name.empty() || name == "." || name == "..") name = "extract";
+    target = out + "/" + name;
   }
   DoneArcFileList(&list);
   if (withExisting && !target.empty()) PutFile(target, kPrecious, sizeof kPrecious);
