@@ -34,6 +34,58 @@ inline bool TallySymbol(CompressorState& c, uint32_t distance, uint32_t value) {
   c.FlagBit = static_cast<uint8_t>(1u << (count & 7));
   return count == kBlockSymbolLimit;
 }
+// TallySymbol over symbols[0, count) in turn, for a caller that has them
+// all at hand (symbols[i].distance and .value as TallySymbol takes them),
+// with the block's counts kept in locals. Stops after the symbol that fills
+// the block; returns how many it took, and the input they cover in *covered.
+template <typename Symbol>
+uint32_t TallySymbols(CompressorState& c, const Symbol* symbols, uint32_t count,
+                      uint64_t* covered) {
+  uint8_t* const literals = c.LiteralBuffer;
+  uint16_t* const distances = c.DistanceBuffer;
+  uint8_t* const flags = c.FlagBuffer;
+  TreeNode* const literalTree = c.LiteralTree;
+  TreeNode* const distanceTree = c.DistanceTree;
+  const uint8_t* const lengthCode = c.LengthCode;
+  const uint8_t* const distanceCode = c.DistanceCode;
+  uint32_t literalCount = c.LiteralCount;
+  uint32_t distanceCount = c.DistanceCount;
+  uint32_t flagCount = c.FlagCount;
+  uint32_t flagByte = c.FlagByte;
+  uint32_t flagBit = c.FlagBit;
+  uint64_t bytes = 0;
+  uint32_t i = 0;
+  while (i < count) {
+    const uint32_t value = symbols[i].value;
+    uint32_t distance = symbols[i].distance;
+    ++i;
+    literals[literalCount++] = static_cast<uint8_t>(value);
+    if (distance == 0) {
+      ++literalTree[value].FreqOrCode;
+      ++bytes;
+    } else {
+      --distance;
+      ++literalTree[lengthCode[value] + kEndOfBlock + 1].FreqOrCode;
+      ++distanceTree[DistanceCodeOf(distanceCode, distance)].FreqOrCode;
+      distances[distanceCount++] = static_cast<uint16_t>(distance);
+      flagByte |= flagBit;
+      bytes += value + kMinMatch;
+    }
+    flags[flagCount] = static_cast<uint8_t>(flagByte);
+    flagCount = literalCount >> 3;
+    flagByte &= 0u - ((literalCount & 7) != 0);
+    flagBit = 1u << (literalCount & 7);
+    if (literalCount == kBlockSymbolLimit) break;
+  }
+  c.LiteralCount = static_cast<uint16_t>(literalCount);
+  c.DistanceCount = static_cast<uint16_t>(distanceCount);
+  c.FlagCount = static_cast<uint16_t>(flagCount);
+  c.FlagByte = static_cast<uint8_t>(flagByte);
+  c.FlagBit = static_cast<uint8_t>(flagBit);
+  *covered = bytes;
+  return i;
+}
+
 // Closes the current block. start is the block's first input byte, or null
 // once that byte has left the window; size is the input it covers.
 void EndBlock(CompressorState& c, const uint8_t* start, int32_t size, int final);

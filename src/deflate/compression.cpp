@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "deflate/compressor.h"
+#include "deflate/parallel_compression.h"
 #include "engine/callbacks.h"
 #include "engine/engine_state.h"
 #include "gzip/crc32.h"
@@ -47,32 +48,50 @@ inline constexpr std::size_t kWorkPathSize = 261;  // 260 characters
 // callback sees the cancel it answered.
 struct SourceReader {
   int file = pf::kNoFile;
-  int64_t size = 0;  // what progress is measured against, and the trailer's ISIZE
-  int64_t totalRead = 0;
+  int64_t size = 0;       // the length at opening, what progress is measured against
+  int64_t totalRead = 0;  // what the trailer describes: the bytes read, as read
+  int64_t reported = 0;   // what the host has been told of
   uint32_t crc = kCrcStart;
 };
 
-SourceRead ReadSource(void* context, uint8_t* destination, uint32_t count) {
+// One read of the source into the CRC-32; the count, or -1 on failure.
+int32_t ReadPiece(void* context, uint8_t* destination, uint32_t count) {
   SourceReader& reader = *static_cast<SourceReader*>(context);
   const int32_t read = pf::ReadFile(reader.file, destination, count);
+  if (read < 0) return -1;
+  reader.totalRead += read;
+  if (read > 0) reader.crc = UpdateCrc32(reader.crc, destination, static_cast<uint32_t>(read));
+  return read;
+}
+
+// Tells the host of a read: false when it cancels. The status word follows
+// at once, so that a host asking for it from its callback sees the cancel it
+// answered.
+bool ReportPiece(void* context, uint32_t asked, uint32_t got) {
+  SourceReader& reader = *static_cast<SourceReader*>(context);
+  reader.reported += got;
+  if (!HasProgressProc()) return true;
+  // Counts are 64-bit, so a source of any size reports 0..100; one that
+  // grows while it is read stays at 100.
+  const int32_t percent =
+      reader.reported > reader.size && reader.size > 0
+          ? 100
+          : ProgressPercent(reader.reported, reader.size, static_cast<int32_t>(asked));
+  if (!CallProgressProc(percent, static_cast<int32_t>(got))) {
+    SetStatus(GZARC_STATUS_CANCELLED);
+    return false;
+  }
+  return true;
+}
+
+SourceRead ReadSource(void* context, uint8_t* destination, uint32_t count) {
+  const int32_t read = ReadPiece(context, destination, count);
   if (read < 0) {
     SetStatus(GZARC_STATUS_FILE_ERROR);
     return {0, CompressOutcome::kReadFailed};
   }
-  const auto n = static_cast<uint32_t>(read);
-  reader.totalRead += n;
-  CompressOutcome stop = CompressOutcome::kOk;
-  if (HasProgressProc()) {
-    // Counts are 64-bit, so a source of any size reports 0..100.
-    const int32_t percent =
-        ProgressPercent(reader.totalRead, reader.size, static_cast<int32_t>(count));
-    if (!CallProgressProc(percent, static_cast<int32_t>(n))) {
-      SetStatus(GZARC_STATUS_CANCELLED);
-      stop = CompressOutcome::kStopped;
-    }
-  }
-  if (n > 0) reader.crc = UpdateCrc32(reader.crc, destination, n);
-  return {n, stop};
+  const bool goOn = ReportPiece(context, count, static_cast<uint32_t>(read));
+  return {static_cast<uint32_t>(read), goOn ? CompressOutcome::kOk : CompressOutcome::kStopped};
 }
 
 int32_t WriteArchive(void* context, const uint8_t* source, uint32_t count) {
@@ -159,17 +178,24 @@ bool WriteHeader(int fd, uint32_t modificationTime, const char* storedName) {
          WriteAll(fd, header.data() + kFixedHeaderSize, size - kFixedHeaderSize);
 }
 
-// The CRC-32 and the size go out as two writes.
+// The CRC-32 and the size go out as two writes. Both describe the bytes
+// read: a source that grew or shrank while it was read is stored as read.
 bool WriteTrailer(int fd, const SourceReader& reader) {
-  const auto trailer = BuildMemberTrailer(~reader.crc, static_cast<uint64_t>(reader.size));
+  const auto trailer = BuildMemberTrailer(~reader.crc, static_cast<uint64_t>(reader.totalRead));
   return WriteAll(fd, trailer.data(), 4) && WriteAll(fd, trailer.data() + 4, 4);
 }
 
-// Compresses the source into the archive through the driver's state; a
+// Compresses the source into the archive through the driver's state, on
+// every processor the process may use when the source is large enough; a
 // failure or a cancel leaves its status.
 void CompressFile(SourceReader& reader, int archiveFile) {
+  const unsigned threads = CompressionThreads(static_cast<uint64_t>(reader.size));
   const CompressOutcome outcome =
-      CompressStream(Compressor(), {ReadSource, &reader}, {WriteArchive, &archiveFile});
+      threads > 1
+          ? CompressInParallel(Compressor(), {ReadPiece, ReportPiece, &reader},
+                               {WriteArchive, &archiveFile}, threads, DefaultMatchVariant(),
+                               static_cast<uint64_t>(reader.size))
+          : CompressStream(Compressor(), {ReadSource, &reader}, {WriteArchive, &archiveFile});
   if (outcome != CompressOutcome::kOk) SetStatus(StatusOf(outcome));
 }
 
@@ -209,6 +235,8 @@ void CompressEntry(const FileMaskEntry* entry) {
   }
   files.source = pf::OpenFile(sourcePath, pf::kOpenReadOnly | pf::kOpenBinary);
   if (files.source == pf::kNoFile) return Discard(files, GZARC_STATUS_FILE_ERROR);
+  // The archive is as private as its source (on systems with such bits).
+  pf::CopyPermissions(files.source, files.archive);
 
   char shownName[kWorkPathSize + 1] = "\\";
   std::memcpy(shownName + 1, storedName, std::strlen(storedName) + 1);

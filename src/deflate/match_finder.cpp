@@ -18,7 +18,11 @@ void SlideTablesPlain(CompressorState& c) {
   SlideTablesWith(c);
 }
 
-constexpr MatchKernels kPlainMatchKernels{DeflateStreamPlain, SlideTablesPlain};
+void ParseStreamPlain(CompressorState& c, ParseRecord& r) {
+  DeflateStreamWith<ScalarMeasure, true>(c, &r);
+}
+
+constexpr MatchKernels kPlainMatchKernels{DeflateStreamPlain, SlideTablesPlain, ParseStreamPlain};
 
 void SlideWindow(CompressorState& c) {
   std::memcpy(&c.Window[0], &c.Window[kWindowHalf], kWindowHalf);
@@ -146,6 +150,10 @@ bool EndBlockHere(CompressorState& c) {
 
 void DeflateStream(CompressorState& c) {
   c.Kernels->deflateStream(c);
+}
+
+void ParseStream(CompressorState& c, ParseRecord& r) {
+  c.Kernels->parseStream(c, r);
 }
 
 }  // namespace gzarc::deflate

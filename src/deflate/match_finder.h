@@ -29,9 +29,12 @@ enum class MatchVariant : uint8_t { kPlain, kSse2, kAvx2, kAvx512 };
 inline constexpr std::array<MatchVariant, 4> kMatchVariants = {
     MatchVariant::kPlain, MatchVariant::kSse2, MatchVariant::kAvx2, MatchVariant::kAvx512};
 
+struct ParseRecord;
+
 struct MatchKernels {
   void (*deflateStream)(CompressorState& c);
   void (*slideTables)(CompressorState& c);
+  void (*parseStream)(CompressorState& c, ParseRecord& r);
 };
 
 // Whether a processor with these features (platform::CpuFeatures() bits)

@@ -81,6 +81,16 @@ __attribute__((target(GZARC_AVX2_TARGET))) void DeflateStreamAvx2(CompressorStat
   DeflateStreamWith<Avx2Measure>(c);
 }
 
+// The recording builds of both loops.
+__attribute__((target("sse2"))) void ParseStreamSse2(CompressorState& c, ParseRecord& r) {
+  DeflateStreamWith<Sse2Measure, true>(c, &r);
+}
+
+__attribute__((target(GZARC_AVX2_TARGET))) void ParseStreamAvx2(CompressorState& c,
+                                                                ParseRecord& r) {
+  DeflateStreamWith<Avx2Measure, true>(c, &r);
+}
+
 // The tables are 320 KB, slid after every 32 KB of input: the same loops
 // over vectors of 128, 256 or 512 bits.
 __attribute__((target("sse2"))) void SlideTablesSse2(CompressorState& c) {
@@ -104,9 +114,9 @@ __attribute__((target(GZARC_SLIDE512_TARGET))) void SlideTablesAvx512(Compressor
 
 }  // namespace
 
-const MatchKernels kSse2MatchKernels{DeflateStreamSse2, SlideTablesSse2};
-const MatchKernels kAvx2MatchKernels{DeflateStreamAvx2, SlideTablesAvx2};
-const MatchKernels kAvx512MatchKernels{DeflateStreamAvx2, SlideTablesAvx512};
+const MatchKernels kSse2MatchKernels{DeflateStreamSse2, SlideTablesSse2, ParseStreamSse2};
+const MatchKernels kAvx2MatchKernels{DeflateStreamAvx2, SlideTablesAvx2, ParseStreamAvx2};
+const MatchKernels kAvx512MatchKernels{DeflateStreamAvx2, SlideTablesAvx512, ParseStreamAvx2};
 
 }  // namespace gzarc::deflate
 

@@ -14,6 +14,7 @@
 #include "deflate/block_writer.h"
 #include "deflate/compressor_state.h"
 #include "deflate/match_finder.h"
+#include "deflate/parse_record.h"
 #include "platform/byte_order.h"
 #include "platform/cpu_features.h"
 
@@ -271,8 +272,14 @@ bool EndBlockHere(CompressorState& c);
 // the state after each store. The fields are brought up to date before
 // anything that reads them (filling the window, ending a block) and taken
 // back afterwards.
-template <typename Measure>
-[[gnu::always_inline]] inline void DeflateStreamWith(CompressorState& c) {
+//
+// Built kRecord, the same loop makes a ParseRecord instead of blocks: its
+// symbols go to the record, it notes its state at the top of the loop where
+// the record asks, its reads and slides, and it stops at the record's stop
+// position. Every decision is made by the same code either way.
+template <typename Measure, bool kRecord = false>
+[[gnu::always_inline]] inline void DeflateStreamWith(CompressorState& c,
+                                                     ParseRecord* record = nullptr) {
   const uint8_t* const window = c.Window.data();
   uint16_t* const hashHead = c.HashHead.data();
   ChainLink* const hashPrev = c.HashPrev.data();
@@ -287,6 +294,10 @@ template <typename Measure>
   uint32_t prevLength = c.PrevLength;
   uint32_t matchLength = kMinMatch - 1;
   bool matchAvailable = false;
+  if constexpr (kRecord) {
+    matchLength = record->matchLength;
+    matchAvailable = record->matchAvailable;
+  }
 
   // Strings enter their chains a little ahead of the search, in runs; the
   // entry of a string, there when the search reaches it, starts with the
@@ -297,6 +308,11 @@ template <typename Measure>
   // loop of their own. Positions enter only while their bytes are final:
   // there is a full lookahead of input behind them, or the input has ended.
   uint32_t insertEnd = strStart;  // positions below it are in their chains
+  if constexpr (kRecord) {
+    // A record that stopped may have stopped behind the insertions (after a
+    // match) or ahead of them.
+    insertEnd = static_cast<uint32_t>(record->insertEnd - record->base);
+  }
   const auto insertAhead = [&] {
     const uint32_t end = strStart + (lookahead < kInsertAhead ? lookahead : kInsertAhead);
     // Along a run the hash rolls on by one byte per position.
@@ -318,8 +334,80 @@ template <typename Measure>
     store();
     return EndBlockHere(c);
   };
+  ParseSymbol* recordOut = nullptr;
+  if constexpr (kRecord) recordOut = record->symbols + record->symbolCount;
+  const auto syncRecord = [&] {
+    if constexpr (kRecord) record->symbolCount = static_cast<uint32_t>(recordOut - record->symbols);
+  };
+  // A symbol to the block, or to the record; true when the block is full.
+  const auto tally = [&](uint32_t distance, uint32_t value) {
+    if constexpr (kRecord) {
+      // Through a local pointer: a store of a byte may alias anything, and
+      // the record's count would be reloaded and stored at every symbol.
+      *recordOut++ = ParseSymbol{static_cast<uint16_t>(distance), static_cast<uint8_t>(value)};
+      return false;
+    } else {
+      return TallySymbol(c, distance, value);
+    }
+  };
+  // At the top of the loop: whether to go on, and the state where asked.
+  // Most tops need no look: checkAt is the next one that does (a window
+  // index; after a fill, the first top).
+  uint32_t checkAt = 0;
+  const auto top = [&]() -> bool {
+    if constexpr (kRecord) {
+      ParseRecord& r = *record;
+      syncRecord();
+      const uint64_t position = r.base + strStart;
+      const auto stop = [&](bool full) {
+        r.full = full;
+        r.matchLength = static_cast<uint16_t>(matchLength);
+        r.matchAvailable = matchAvailable;
+        r.insertEnd = r.base + insertEnd;
+        return false;
+      };
+      // Room for a longest match's worth of symbols before the next top.
+      const uint32_t room = r.symbolCapacity - r.symbolCount;
+      if (position >= r.stopAt || room < kMaxMatch || r.eventCount + 2 > r.eventCapacity) {
+        return stop(position < r.stopAt);
+      }
+      uint64_t next = r.stopAt;
+      for (int k = 0; k < 2; ++k) {
+        if (position < r.keepFrom[k]) {
+          next = std::min(next, r.keepFrom[k]);
+        } else if (position < r.keepTo[k]) {
+          if (r.stateCount == r.stateCapacity) return stop(true);
+          if (r.stateCount == 0 || r.states[r.stateCount - 1].position != position) {
+            r.states[r.stateCount++] = ParseState{position,
+                                                  r.base + matchStart,
+                                                  r.base,
+                                                  r.symbolCount,
+                                                  static_cast<uint16_t>(matchLength),
+                                                  matchAvailable,
+                                                  c.EndOfInput};
+          }
+          next = position + 1;
+        }
+      }
+      // Up to the next look the loop chooses at most one symbol per byte
+      // it passes, and one more; one pass may carry it two matches past.
+      if (room >= 3 * kMaxMatch + 2) {
+        next = std::min(next, position + room - 3 * kMaxMatch);
+      } else {
+        next = position + 1;
+      }
+      checkAt = static_cast<uint32_t>(std::min<uint64_t>(next - r.base, UINT32_MAX));
+    }
+    return true;
+  };
 
   while (lookahead != 0) {
+    if constexpr (kRecord) {
+      if (strStart >= checkAt && !top()) {
+        store();
+        return;
+      }
+    }
     if (insertEnd <= strStart) insertAhead();
     // The string's own entry holds the first four positions of its chain.
     const ChainLink group = hashPrev[strStart & kHashMask];
@@ -342,7 +430,7 @@ template <typename Measure>
 
     if (prevLength >= kMinMatch && matchLength <= prevLength) {
       // The match at the previous position is as good as any here.
-      const bool endBlock = TallySymbol(c, strStart - 1 - prevMatch, prevLength - kMinMatch);
+      const bool endBlock = tally(strStart - 1 - prevMatch, prevLength - kMinMatch);
       lookahead -= prevLength - 1;
       // The positions inside the match enter their chains all the same,
       // with the next run.
@@ -353,7 +441,7 @@ template <typename Measure>
       if (endBlock && !endBlockHere()) return;
     } else if (matchAvailable) {
       // The previous byte had no better match: it goes out as a literal.
-      if (TallySymbol(c, 0, window[strStart - 1]) && !endBlockHere()) return;
+      if (tally(0, window[strStart - 1]) && !endBlockHere()) return;
       ++strStart;
       --lookahead;
     } else {
@@ -365,7 +453,7 @@ template <typename Measure>
       // A match this long is taken without a look at the next position,
       // which the next pass would only spend its time deciding; the window
       // needs no filling in between, so the match goes out now.
-      const bool endBlock = TallySymbol(c, strStart - 1 - matchStart, matchLength - kMinMatch);
+      const bool endBlock = tally(strStart - 1 - matchStart, matchLength - kMinMatch);
       lookahead -= matchLength - 1;
       strStart += matchLength - 1;
       prevLength = 0;
@@ -376,9 +464,27 @@ template <typename Measure>
 
     if (lookahead < kMinLookahead && !c.EndOfInput) {
       store();
-      while (c.Lookahead < kMinLookahead && !c.EndOfInput) FillWindow(c);
+      while (c.Lookahead < kMinLookahead && !c.EndOfInput) {
+        if constexpr (kRecord) {
+          // Every call reads (the input has not ended); a slide moves the
+          // window on by half.
+          syncRecord();
+          const uint32_t before = c.StrStart;
+          const uint32_t asked =
+              (kWindowSize - c.Lookahead - before + (before >= kSlideThreshold ? kWindowHalf : 0)) &
+              0xFFFF;
+          FillWindow(c);
+          const bool slid = c.StrStart != before;
+          record->events[record->eventCount++] =
+              ParseEvent{record->base + before, record->symbolCount, asked, slid};
+          if (slid) record->base += kWindowHalf;
+        } else {
+          FillWindow(c);
+        }
+      }
       // A slide moves the positions.
       if (c.StrStart != strStart) insertEnd -= kWindowHalf;
+      if constexpr (kRecord) checkAt = 0;
       strStart = c.StrStart;
       lookahead = c.Lookahead;
       matchStart = c.MatchStart;
@@ -386,8 +492,14 @@ template <typename Measure>
   }
 
   store();
-  if (matchAvailable) TallySymbol(c, 0, window[strStart - 1]);
-  EndBlock(c, BlockBuffer(c), BlockSize(c), 1);
+  if constexpr (kRecord) {
+    if (matchAvailable) tally(0, window[strStart - 1]);
+    syncRecord();
+    record->ended = true;
+  } else {
+    if (matchAvailable) TallySymbol(c, 0, window[strStart - 1]);
+    EndBlock(c, BlockBuffer(c), BlockSize(c), 1);
+  }
 }
 
 }  // namespace gzarc::deflate

@@ -126,7 +126,7 @@ GZARC_API void GZARC_CALL CreateArcFile(const char* name) {
   const int fd = pf::OpenFile(path,
                               pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenTruncate |
                                   pf::kOpenExclusive | pf::kOpenBinary,
-                              pf::kPermissionRead | pf::kPermissionWrite);
+                              pf::kPermissionRead | pf::kPermissionWrite | pf::kPermissionOwnerOnly);
   if (fd == pf::kNoFile) {
     const uint32_t attributes = pf::GetFileAttributesA(path);
     if (attributes != pf::kInvalidAttributes &&
