@@ -2,7 +2,10 @@
 // CompressFileMaskListArc. The member's bytes, real decoders, the callbacks,
 // and every failure leaving no archive behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -347,6 +350,72 @@ TEST_F(DeflateArchive, SecondCompressionRewritesTheArchive) {
   const auto archive = ReadFile(Archive());
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&archive[10])), "two.txt");
   EXPECT_EQ(Le32(archive, archive.size() - 4), 6u);
+}
+
+// A source that grows or shrinks while it is read is stored as read: the
+// trailer describes those bytes, so the archive extracts, and progress never
+// passes 100. Large sources go through the reads made ahead of the parts
+// compressed on several threads.
+TEST_F(DeflateArchive, ASourceThatChangesWhileReadIsStoredAsRead) {
+  if (!HaveProgram("gzip")) GTEST_SKIP() << "no gzip";
+  static std::string path;
+  static uint64_t changeTo;
+  static bool changed;
+  static int maxPercent;
+  path = dir_.Native("live.bin");
+  struct Case {
+    std::size_t size;
+    std::size_t changeTo;
+  };
+  int n = 0;
+  for (const Case c : {Case{200000, 300000}, Case{200000, 50000}, Case{6 << 20, 7 << 20},
+                       Case{12 << 20, 6 << 20}}) {
+    char name[16];
+    std::snprintf(name, sizeof name, "c%d.gz", n++);
+    const auto content = MakeInput(InputKind::kMixed, std::max(c.size, c.changeTo), 21);
+    WriteFile(path, std::vector<uint8_t>(content.begin(), content.begin() + c.size));
+    changeTo = c.changeTo;
+    changed = false;
+    maxPercent = 0;
+    SetSetProgressProc(nullptr, [](void*, int32_t percent, int32_t) -> int32_t {
+      maxPercent = std::max(maxPercent, percent);
+      if (!changed) {
+        changed = true;
+        ::truncate(path.c_str(), static_cast<off_t>(changeTo));
+      }
+      return 1;
+    });
+    ASSERT_EQ(Compress("live.bin", name), 0) << c.size << " to " << c.changeTo;
+    EXPECT_LE(maxPercent, 100);
+    EXPECT_EQ(test::Run("gzip -dc '" + Archive(name) + "' > '" + dir_.Native("x.out") + "'"), 0)
+        << c.size << " to " << c.changeTo;
+    const auto out = ReadFile(dir_.Native("x.out"));
+    // Growth is zeros from the truncate; what was read is a prefix of the
+    // content before or after the change.
+    auto expected = std::vector<uint8_t>(content.begin(), content.begin() + c.size);
+    expected.resize(c.changeTo, 0);
+    ASSERT_LE(out.size(), std::max(c.size, c.changeTo));
+    EXPECT_GE(out.size(), std::min(c.size, c.changeTo));
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), expected.begin()));
+    const auto archive = ReadFile(Archive(name));
+    EXPECT_EQ(Le32(archive, archive.size() - 4), static_cast<uint32_t>(out.size()));
+  }
+}
+
+// On POSIX the archive is as private as its source.
+TEST_F(DeflateArchive, TheArchiveTakesTheSourcesPermissions) {
+  WriteFile(dir_.Native("m.txt"), "mode test");
+  const mode_t previous = ::umask(022);
+  for (const mode_t mode : {0600, 0640, 0644}) {
+    ASSERT_EQ(::chmod(dir_.Native("m.txt").c_str(), mode), 0);
+    char name[16];
+    std::snprintf(name, sizeof name, "m%o.gz", static_cast<unsigned>(mode));
+    ASSERT_EQ(Compress("m.txt", name), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(Archive(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, mode) << std::oct << mode;
+  }
+  ::umask(previous);
 }
 
 // The stored name drops a leading backslash and a leading "..\" but keeps
