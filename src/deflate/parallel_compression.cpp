@@ -69,22 +69,132 @@ void* Obtain(uint64_t bytes) {
   return pf::AllocateMemory(static_cast<std::size_t>(bytes));
 }
 
+// The input read so far and still needed, and the reads not yet reported:
+// a ring in which the input at position p lies at p modulo its size. The
+// calling thread reads into it; workers copy their parts out of it, from
+// stretches it does not write while they run (what the calling thread keeps).
+class InputStore {
+ public:
+  explicit InputStore(ReportedSource source) : source_(source) {}
+  ~InputStore() {
+    pf::FreeMemory(data_);
+    pf::FreeMemory(reads_);
+  }
+  InputStore(const InputStore&) = delete;
+  InputStore& operator=(const InputStore&) = delete;
+
+  // capacity: a multiple of a piece.
+  bool Reserve(uint64_t capacity, uint32_t pendingReads) {
+    data_ = static_cast<uint8_t*>(Obtain(capacity));
+    capacity_ = capacity;
+    reads_ = static_cast<PendingRead*>(Obtain(uint64_t{pendingReads} * sizeof(PendingRead)));
+    readCapacity_ = pendingReads;
+    return data_ != nullptr && reads_ != nullptr;
+  }
+
+  uint64_t End() const { return end_; }
+  bool Ended() const { return ended_; }
+  bool Failed() const { return failed_; }
+  bool Holds(uint64_t position) const { return position >= oldest_ && position <= end_; }
+
+  // Copies the input [position, position + n), which the ring holds. Reads
+  // nothing the calling thread changes, so workers may call it.
+  void CopyOut(uint8_t* destination, uint64_t position, uint64_t n) const {
+    const uint64_t at = position % capacity_;
+    const uint64_t first = std::min(n, capacity_ - at);
+    std::memcpy(destination, data_ + at, static_cast<std::size_t>(first));
+    std::memcpy(destination + first, data_, static_cast<std::size_t>(n - first));
+  }
+  // The input [position, position + n) in one piece of memory: in the ring,
+  // or copied to scratch where it runs over the ring's end.
+  const uint8_t* Contiguous(uint64_t position, uint64_t n, uint8_t* scratch) const {
+    const uint64_t at = position % capacity_;
+    if (at + n <= capacity_) return data_ + at;
+    CopyOut(scratch, position, n);
+    return scratch;
+  }
+
+  // Reads pieces until the input reaches upTo or ends, writing over nothing
+  // at or after keep; false when there is no room (or a read failed).
+  bool ReadUpTo(uint64_t upTo, uint64_t keep) {
+    while (end_ < upTo && !ended_) {
+      // A read stops at the ring's end (only a source that came short in
+      // the middle puts a piece across it).
+      const uint64_t count = std::min(kPiece, capacity_ - end_ % capacity_);
+      if (end_ + count > std::min(keep, end_) + capacity_ || pending_ == readCapacity_) {
+        return false;
+      }
+      const int32_t got =
+          source_.read(source_.context, data_ + end_ % capacity_, static_cast<uint32_t>(count));
+      if (got < 0) {
+        failed_ = true;
+        ended_ = true;
+        return false;
+      }
+      reads_[(first_ + pending_++) % readCapacity_] = PendingRead{static_cast<uint32_t>(got)};
+      end_ += static_cast<uint32_t>(got);
+      if (end_ > capacity_) oldest_ = std::max(oldest_, end_ - capacity_);
+      // A read that delivers nothing ends the input (the one-thread
+      // compressor makes that read too, and reports it).
+      if (got == 0) ended_ = true;
+    }
+    return true;
+  }
+
+  // Reports the oldest read not reported yet as a read of asked bytes:
+  // false when the host cancels. A source whose reads came short in the
+  // middle (one that changed while it was read) leaves the reads out of step
+  // with the parse's: what is left over is reported at the end.
+  bool ReportNext(uint32_t asked) {
+    if (pending_ == 0) return true;
+    const PendingRead read = reads_[first_];
+    first_ = (first_ + 1) % readCapacity_;
+    --pending_;
+    return source_.report(source_.context, asked, read.got);
+  }
+  // Reports every read still pending: false at a cancel.
+  bool ReportAll() {
+    while (pending_ > 0) {
+      if (!ReportNext(kPiece)) return false;
+    }
+    return true;
+  }
+
+ private:
+  struct PendingRead {
+    uint32_t got;
+  };
+
+  ReportedSource source_;
+  uint8_t* data_ = nullptr;
+  uint64_t capacity_ = 0;
+  uint64_t oldest_ = 0;  // the first position not written over
+  uint64_t end_ = 0;
+  bool ended_ = false;
+  bool failed_ = false;
+  PendingRead* reads_ = nullptr;
+  uint32_t readCapacity_ = 0;
+  uint32_t first_ = 0;
+  uint32_t pending_ = 0;
+};
+
 // One part of the input and a worker's parse of it.
 struct Slot {
   // The part, set by the calling thread before it submits the slot.
   uint64_t start = 0;         // where the parse begins
   bool first = false;         // the start of the input, in the true state
   bool continuation = false;  // the true parse carried on from where it stopped
-  uint8_t* input = nullptr;   // the input from inputStart on
+  // The input the parse may read, in the store, which keeps it while the
+  // slot is busy.
+  const InputStore* store = nullptr;
   uint64_t inputStart = 0;
   uint64_t inputLength = 0;
-  uint64_t inputCapacity = 0;
-  bool inputReachesEnd = false;  // the input ends where the copy ends
+  bool inputReachesEnd = false;  // the input ends where the part's ends
   uint64_t readAt = 0;           // the next read of the parse
 
   CompressorState* state = nullptr;
   ParseRecord record;
-  // The parse asked for input the copy does not hold; its record is void.
+  // The parse asked for input beyond its part's; its record is void.
   bool starved = false;
 };
 
@@ -94,15 +204,17 @@ struct Job {
   // The slot each task works on (written before the task is submitted).
   unsigned taskSlot[pf::WorkQueue::kMaxOutstanding] = {};
   MatchVariant variant = MatchVariant::kPlain;
+  // A stored block's bytes where they run over the input store's end.
+  uint8_t scratch[kWindowSize];
 };
 
-// The parse's source: the pieces of the copy, in the sizes asked for.
+// The parse's source: the pieces of its part's input, in the sizes asked for.
 SourceRead ReadPart(void* context, uint8_t* destination, uint32_t count) {
   Slot& s = *static_cast<Slot*>(context);
   const uint64_t end = s.inputStart + s.inputLength;
   const uint64_t n = s.readAt < end ? std::min<uint64_t>(count, end - s.readAt) : 0;
   if (n == 0 && !s.inputReachesEnd) s.starved = true;
-  std::memcpy(destination, s.input + (s.readAt - s.inputStart), static_cast<std::size_t>(n));
+  s.store->CopyOut(destination, s.readAt, n);
   s.readAt += n;
   return {static_cast<uint32_t>(n), CompressOutcome::kOk};
 }
@@ -121,14 +233,12 @@ void RebuildState(Slot& s, CompressorState& c) {
   const uint64_t fileEnd = s.inputReachesEnd ? s.inputStart + s.inputLength : UINT64_MAX;
   const uint64_t dataEnd = std::min(fileEnd, PiecesAt(x) * kPiece);
   c.Window.fill(0);
-  const uint8_t* from = s.input + (base - s.inputStart);
   const uint64_t held = std::min<uint64_t>(dataEnd - base, kWindowSize);
-  std::memcpy(c.Window.data(), from, static_cast<std::size_t>(held));
+  s.store->CopyOut(c.Window.data(), base, held);
   if (base != 0 && held < kWindowSize) {
     // A slide copied the upper half down and left it in place: behind a
     // short last piece, the upper half still holds the piece before.
-    std::memcpy(c.Window.data() + held, from + (held - kWindowHalf),
-                static_cast<std::size_t>(kWindowSize - held));
+    s.store->CopyOut(c.Window.data() + held, base + held - kWindowHalf, kWindowSize - held);
   }
   c.HashHead.fill(0);
   const MatchConfigRow& row = MatchConfig(kMatchConfigRow);
@@ -184,100 +294,12 @@ void RunPart(void* context, uint64_t task) {
 
 // ---- The calling thread ----------------------------------------------------------
 
-// The input read so far and still needed, and the reads not yet reported.
-class InputStore {
- public:
-  explicit InputStore(ReportedSource source) : source_(source) {}
-  ~InputStore() {
-    pf::FreeMemory(data_);
-    pf::FreeMemory(reads_);
-  }
-  InputStore(const InputStore&) = delete;
-  InputStore& operator=(const InputStore&) = delete;
-
-  bool Reserve(uint64_t capacity, uint32_t pendingReads) {
-    data_ = static_cast<uint8_t*>(Obtain(capacity));
-    capacity_ = capacity;
-    reads_ = static_cast<PendingRead*>(Obtain(uint64_t{pendingReads} * sizeof(PendingRead)));
-    readCapacity_ = pendingReads;
-    return data_ != nullptr && reads_ != nullptr;
-  }
-
-  uint64_t End() const { return end_; }
-  bool Ended() const { return ended_; }
-  bool Failed() const { return failed_; }
-  const uint8_t* At(uint64_t position) const { return data_ + (position - start_); }
-  bool Holds(uint64_t position) const { return position >= start_ && position <= end_; }
-
-  // Reads pieces until the input reaches upTo or ends, keeping what lies at
-  // or after keep; false when there is no room (or a read failed).
-  bool ReadUpTo(uint64_t upTo, uint64_t keep) {
-    while (end_ < upTo && !ended_) {
-      if (end_ - start_ + kPiece > capacity_) Compact(keep);
-      if (end_ - start_ + kPiece > capacity_ || pending_ == readCapacity_) return false;
-      const int32_t got = source_.read(source_.context, data_ + (end_ - start_), kPiece);
-      if (got < 0) {
-        failed_ = true;
-        ended_ = true;
-        return false;
-      }
-      reads_[(first_ + pending_++) % readCapacity_] = PendingRead{static_cast<uint32_t>(got)};
-      end_ += static_cast<uint32_t>(got);
-      // A read that delivers nothing ends the input (the one-thread
-      // compressor makes that read too, and reports it).
-      if (got == 0) ended_ = true;
-    }
-    return true;
-  }
-
-  // Reports the oldest read not reported yet as a read of asked bytes:
-  // false when the host cancels. A source whose reads came short in the
-  // middle (one that changed while it was read) leaves the reads out of step
-  // with the parse's: what is left over is reported at the end.
-  bool ReportNext(uint32_t asked) {
-    if (pending_ == 0) return true;
-    const PendingRead read = reads_[first_];
-    first_ = (first_ + 1) % readCapacity_;
-    --pending_;
-    return source_.report(source_.context, asked, read.got);
-  }
-  // Reports every read still pending: false at a cancel.
-  bool ReportAll() {
-    while (pending_ > 0) {
-      if (!ReportNext(kPiece)) return false;
-    }
-    return true;
-  }
-
- private:
-  struct PendingRead {
-    uint32_t got;
-  };
-
-  void Compact(uint64_t keep) {
-    keep = std::clamp(keep, start_, end_);
-    std::memmove(data_, data_ + (keep - start_), static_cast<std::size_t>(end_ - keep));
-    start_ = keep;
-  }
-
-  ReportedSource source_;
-  uint8_t* data_ = nullptr;
-  uint64_t capacity_ = 0;
-  uint64_t start_ = 0;
-  uint64_t end_ = 0;
-  bool ended_ = false;
-  bool failed_ = false;
-  PendingRead* reads_ = nullptr;
-  uint32_t readCapacity_ = 0;
-  uint32_t first_ = 0;
-  uint32_t pending_ = 0;
-};
-
 // Feeds the true parse's symbols to the block writer, as the one-thread
 // compressor's loop hands them to it.
 class BlockFeed {
  public:
-  BlockFeed(CompressorState& writer, InputStore& input) : w_(writer), input_(input) {}
+  BlockFeed(CompressorState& writer, InputStore& input, uint8_t* scratch)
+      : w_(writer), input_(input), scratch_(scratch) {}
 
   // Where the open block starts when its stored form may still be chosen
   // (its first byte in the window), else past every position.
@@ -334,15 +356,19 @@ class BlockFeed {
 
   bool EndHere(int final) {
     // The stored form needs the block's first byte still in the window.
-    const uint8_t* start =
-        blockStart_ >= base_ && input_.Holds(blockStart_) ? input_.At(blockStart_) : nullptr;
-    EndBlock(w_, start, static_cast<int32_t>(position_ - blockStart_), final);
+    // (That block is less than a window long.)
+    const uint64_t size = position_ - blockStart_;
+    const uint8_t* start = blockStart_ >= base_ && input_.Holds(blockStart_)
+                               ? input_.Contiguous(blockStart_, size, scratch_)
+                               : nullptr;
+    EndBlock(w_, start, static_cast<int32_t>(size), final);
     blockStart_ = position_;
     return w_.Outcome == CompressOutcome::kOk;
   }
 
   CompressorState& w_;
   InputStore& input_;
+  uint8_t* scratch_;  // a window's worth
   uint64_t position_ = 0;
   uint64_t blockStart_ = 0;
   uint64_t base_ = 0;
@@ -393,7 +419,7 @@ Sizes SizesOf(unsigned slots, uint64_t part) {
   sizes.input = part + kOverlap + 6 * kPiece;
   sizes.store = (slots + 1) * part + 16 * kPiece;
   sizes.total = slots * (sizes.symbols * sizeof(ParseSymbol) + sizes.states * sizeof(ParseState) +
-                         sizes.input + sizeof(CompressorState)) +
+                         sizeof(CompressorState)) +
                 sizes.store + sizeof(Job);
   return sizes;
 }
@@ -413,7 +439,6 @@ void Release(Job& job) {
     Slot& s = job.slots[i];
     if (s.state != nullptr) s.state->~CompressorState();
     pf::FreeMemory(s.state);
-    pf::FreeMemory(s.input);
     pf::FreeMemory(s.record.symbols);
     pf::FreeMemory(s.record.states);
     pf::FreeMemory(s.record.events);
@@ -427,16 +452,14 @@ bool Allocate(Job& job, unsigned slots, const Sizes& sizes) {
     Slot& s = job.slots[i];
     void* state = Obtain(sizeof(CompressorState));
     if (state != nullptr) s.state = new (state) CompressorState;
-    s.inputCapacity = sizes.input;
-    s.input = static_cast<uint8_t*>(Obtain(sizes.input));
     s.record.symbolCapacity = static_cast<uint32_t>(sizes.symbols);
     s.record.symbols = static_cast<ParseSymbol*>(Obtain(sizes.symbols * sizeof(ParseSymbol)));
     s.record.stateCapacity = static_cast<uint32_t>(sizes.states);
     s.record.states = static_cast<ParseState*>(Obtain(sizes.states * sizeof(ParseState)));
     s.record.eventCapacity = static_cast<uint32_t>(2 * (sizes.input / kPiece) + 16);
     s.record.events = static_cast<ParseEvent*>(Obtain(s.record.eventCapacity * sizeof(ParseEvent)));
-    if (s.state == nullptr || s.input == nullptr || s.record.symbols == nullptr ||
-        s.record.states == nullptr || s.record.events == nullptr) {
+    if (s.state == nullptr || s.record.symbols == nullptr || s.record.states == nullptr ||
+        s.record.events == nullptr) {
       return false;
     }
   }
@@ -540,11 +563,13 @@ class PartChain {
     return input_.Ended() && PartStart(part + 1) + kOverlap + 4 * kPiece >= input_.End();
   }
   // What the input store must keep: the writer's open block, the next part
-  // to lay out and the true parse's input (its next read, once it stops;
-  // while it runs its slot is its own).
+  // to lay out and the input of every busy slot (the true parse's goes on
+  // from its next read).
   uint64_t Keep() const {
     uint64_t keep = std::min(feed_.StoredBlockStart(), SlidesAt(PartStart(laidOut_)) * kPiece);
-    if (laidOut_ > 0) keep = std::min(keep, job_.slots[truth_.slot].inputStart);
+    for (unsigned i = 0; i < job_.slotCount; ++i) {
+      if (busy_[i]) keep = std::min(keep, job_.slots[i].inputStart);
+    }
     return keep;
   }
 
@@ -589,7 +614,6 @@ class PartChain {
       s.inputStart = base;
       s.inputLength = end - base;
       s.inputReachesEnd = input_.Ended() && end == input_.End();
-      std::memcpy(s.input, input_.At(base), static_cast<std::size_t>(s.inputLength));
       ParseRecord& r = s.record;
       r.symbolCount = r.stateCount = r.eventCount = 0;
       r.full = r.ended = false;
@@ -662,9 +686,8 @@ class PartChain {
     const uint64_t end = std::min(input_.End(), InputNeeded(target));
     t.continuation = true;
     t.inputStart = t.readAt;
-    t.inputLength = std::min<uint64_t>(end - t.readAt, t.inputCapacity);
-    t.inputReachesEnd = input_.Ended() && t.inputStart + t.inputLength == input_.End();
-    std::memcpy(t.input, input_.At(t.readAt), static_cast<std::size_t>(t.inputLength));
+    t.inputLength = end - t.readAt;
+    t.inputReachesEnd = input_.Ended() && end == input_.End();
     ParseRecord& r = t.record;
     r.symbolCount = r.stateCount = r.eventCount = 0;
     r.full = r.ended = false;
@@ -698,14 +721,15 @@ class PartChain {
 
 unsigned CompressionThreads(uint64_t size) {
   if (size < kParallelCompressionMinimum) return 1;
-  return std::min(pf::UsableCpuCount(), kMaxSlots - 2);
+  return std::min(pf::UsableCpuCount(), kMaxSlots - 3);
 }
 
 CompressOutcome CompressInParallel(CompressorState& writer, ReportedSource source,
                                    CompressSink sink, unsigned threads, MatchVariant variant,
                                    uint64_t expectedSize, uint64_t partLimit) {
-  // Beside the part being fed and the one it joins, one for every worker.
-  const unsigned slots = std::min(threads + 2, kMaxSlots);
+  // Beside the part being fed and the one it joins, one for every worker
+  // and one laid out ahead.
+  const unsigned slots = std::min(threads + 3, kMaxSlots);
   const Sizes sizes = SizesFor(slots, partLimit);
   auto* job = static_cast<Job*>(Obtain(sizeof(Job)));
   if (job != nullptr) new (job) Job;
@@ -726,6 +750,7 @@ CompressOutcome CompressInParallel(CompressorState& writer, ReportedSource sourc
     return serial();
   }
   job->variant = variant;
+  for (unsigned i = 0; i < slots; ++i) job->slots[i].store = &input;
 
   CompressOutcome outcome;
   {
@@ -745,7 +770,7 @@ CompressOutcome CompressInParallel(CompressorState& writer, ReportedSource sourc
     }
     std::memset(writer.OutputBuffer, 0, kOutputBufferSize);
     InitTrees(writer);
-    BlockFeed feed(writer, input);
+    BlockFeed feed(writer, input, job->scratch);
     PartChain chain(*job, queue, input, feed, sizes, expectedSize);
     const bool done = chain.Run();
     queue.Abandon();
