@@ -111,7 +111,7 @@ bool ExtractMember(const MemberInfo& member, const char* outputPath) {
   OutputAccount account;
   account.progressTotal = member.UnpackedSize;
   StartOutput(d.out, OutputSink{WriteOutput, TruncateOutput, &handle}, ObserverOf(account));
-  CallSignalProc(static_cast<int32_t>(member.UnpackedSize), 2);
+  CallSignalProc(static_cast<int32_t>(member.UnpackedSize), GZARC_SIGNAL_EXTRACTING);
   const InflateSource archive{ReadArchive, nullptr};
   const unsigned threads = ExtractionThreads(compressed);
   if (threads > 1) {
@@ -190,8 +190,8 @@ bool BuildOutputPath(const char* name, char* outputPath) {
 
 int32_t ReplaceCheck(const MemberInfo* member, const char* outputPath) {
   FindData existing{};
-  if (!pf::FindFirstFileA(outputPath, &existing)) return 0;
-  if (!HasReplaceProc()) return 0;
+  if (!pf::FindFirstFileA(outputPath, &existing)) return GZARC_REPLACE_EXTRACT;
+  if (!HasReplaceProc()) return GZARC_REPLACE_EXTRACT;
 
   FindData record{};
   record.attributes = member->Attributes;
@@ -202,7 +202,7 @@ int32_t ReplaceCheck(const MemberInfo* member, const char* outputPath) {
   std::copy_n(member->Name, BoundedLength(member->Name, kMemberNameSize - 1), record.fileName);
 
   const int32_t answer = CallReplaceProc(&existing, &record);
-  if (answer == 0) ResetFileAttributes(outputPath);
+  if (answer == GZARC_REPLACE_EXTRACT) ResetFileAttributes(outputPath);
   return answer;
 }
 
@@ -231,8 +231,8 @@ void ExtractMembers(const MemberInfoList* list) {
       break;
     }
     const int32_t answer = ReplaceCheck(member, outputPath);
-    if (answer == 1) continue;
-    if (answer == 2) {
+    if (answer == GZARC_REPLACE_SKIP) continue;
+    if (answer == GZARC_REPLACE_CANCEL) {
       SetStatus(GZARC_STATUS_CANCELLED);
       continue;
     }
