@@ -14,6 +14,7 @@
 
 #include "decoder_harness.h"
 #include "deflate_oracle.h"
+#include "deflate_symbols.h"
 #include "engine/engine_state.h"
 #include "gzip/member_stream.h"
 #include "inflate/decode_table.h"
@@ -52,22 +53,6 @@ class BitWriter {
   unsigned bitCount_ = 0;
 };
 
-// Canonical codes of a set of lengths.
-std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t>& lengths) {
-  std::vector<uint32_t> count(17, 0), next(17, 0), codes(lengths.size(), 0);
-  for (uint8_t l : lengths) ++count[l];
-  count[0] = 0;
-  uint32_t code = 0;
-  for (unsigned bits = 1; bits <= 16; ++bits) {
-    code = (code + count[bits - 1]) << 1;
-    next[bits] = code;
-  }
-  for (std::size_t s = 0; s < lengths.size(); ++s) {
-    if (lengths[s] != 0) codes[s] = next[lengths[s]]++;
-  }
-  return codes;
-}
-
 // A Huffman code the tests write with.
 struct Code {
   std::vector<uint8_t> lengths;
@@ -76,36 +61,23 @@ struct Code {
   void Emit(BitWriter& w, unsigned symbol) const { w.PutCode(codes[symbol], lengths[symbol]); }
 };
 
-Code FixedLiteralCode() {
-  std::vector<uint8_t> l(288, 8);
-  std::fill(l.begin() + 144, l.begin() + 256, 9);
-  std::fill(l.begin() + 256, l.begin() + 280, 7);
-  return Code(l);
-}
 const Code& Fixed() {
-  static const Code code = FixedLiteralCode();
+  static const Code code(FixedLiteralLengths());
   return code;
 }
 
 // Length symbol and extra bits of a match length (3..258).
 void EmitLength(BitWriter& w, const Code& code, unsigned length) {
-  static const unsigned base[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-  static const unsigned extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
   unsigned s = 28;
-  while (base[s] > length) --s;
+  while (kLengthBase[s] > length) --s;
   code.Emit(w, 257 + s);
-  w.Put(length - base[s], extra[s]);
+  w.Put(length - kLengthBase[s], kLengthExtra[s]);
 }
 void EmitDistanceFixed(BitWriter& w, unsigned distance) {
-  static const unsigned base[] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                  33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                  1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
   unsigned s = 29;
-  while (base[s] > distance) --s;
+  while (kDistanceBase[s] > distance) --s;
   w.PutCode(s, 5);
-  w.Put(distance - base[s], s < 4 ? 0 : s / 2 - 1);
+  w.Put(distance - kDistanceBase[s], DistanceExtra(s));
 }
 
 // Header of a dynamic block whose code-length code gives 4 bits to each of
@@ -115,9 +87,7 @@ void EmitDynamicHeader(BitWriter& w, const std::vector<uint8_t>& lit,
   w.Put(static_cast<uint32_t>(lit.size() - 257), 5);
   w.Put(static_cast<uint32_t>(dist.size() - 1), 5);
   w.Put(15, 4);
-  static const unsigned order[] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
-  for (unsigned s : order) w.Put(s < 16 ? 4 : 0, 3);
+  for (unsigned s : kCodeLengthOrder) w.Put(s < 16 ? 4 : 0, 3);
   for (uint8_t l : lit) w.PutCode(l, 4);
   for (uint8_t l : dist) w.PutCode(l, 4);
 }
@@ -254,8 +224,8 @@ TEST_F(InflateTest, RootBitsFollowTheCodeLengths) {
 }
 
 TEST_F(InflateTest, EveryCodeDecodesThroughSubTables) {
-  ExpectDecodesAll(FixedLiteralCode().lengths, 257, 7);
-  ExpectDecodesAll(FixedLiteralCode().lengths, 257, 9);
+  ExpectDecodesAll(FixedLiteralLengths(), 257, 7);
+  ExpectDecodesAll(FixedLiteralLengths(), 257, 9);
   // Lengths 1..15 and two of 16: complete, with deep sub-tables.
   std::vector<uint8_t> deep;
   for (uint8_t l = 1; l <= 15; ++l) deep.push_back(l);
@@ -431,15 +401,13 @@ TEST_F(InflateTest, DynamicBlockDecodes) {
 Bytes CodeLengthBlock(const std::vector<uint8_t>& cl,
                       const std::vector<std::pair<unsigned, unsigned>>& symbols,
                       const std::function<void(BitWriter&)>& body) {
-  static const unsigned order[] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
   BitWriter w;
   w.Put(1, 1);
   w.Put(2, 2);
   w.Put(0, 5);
   w.Put(0, 5);
   w.Put(15, 4);
-  for (unsigned s : order) w.Put(cl[s], 3);
+  for (unsigned s : kCodeLengthOrder) w.Put(cl[s], 3);
   const Code code(cl);
   for (auto [symbol, repeat] : symbols) {
     code.Emit(w, symbol);
