@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
-#include "fuzz_host.h"
 #include "gzarc.h"
+#include "test_support.h"
 
 namespace {
 
@@ -24,21 +25,21 @@ int32_t GZARC_CALL CancelAt(void* context, int32_t, int32_t) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace gzarc::fuzz;
+  using namespace gzarc::test;
   if (size < 1) return 0;
   const bool withExisting = (data[0] & 1) != 0;
   unsigned cancelAt = (data[0] >> 1) & 15;
-  static const std::string archive = ScratchPath("extract.gz");
-  static const std::string out = ScratchPath("out");
-  MakeDir(out);
-  Clear(out);
+  static const std::string archive = ProcessScratch().Native("extract.gz");
+  static const std::string out = ProcessScratch().Native("out");
+  std::filesystem::create_directory(out);
+  ClearDir(out);
   // The member name is fixed by the archive path unless the header names it:
   // use an archive without a dot so a derived name is "extract".
-  PutFile(archive, data + 1, size - 1);
+  WriteFile(archive, {data + 1, size - 1});
   static const uint8_t kPrecious[] = "precious bytes that must survive";
-  InitArcFile(WinPath(archive).c_str());
+  InitArcFile(ToWin(archive).c_str());
   if (GetArchiveStatus() != 0) return 0;
-  SetExtractDir(out);
+  SetExtractDir(ToWin(out));
   SetOkToReplaceProc(nullptr, &ReplaceAlways);
   SetSetProgressProc(&cancelAt, &CancelAt);
 
@@ -58,28 +59,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     target = out + "/" + name;
   }
   DoneArcFileList(&list);
-  if (withExisting && !target.empty()) PutFile(target, kPrecious, sizeof kPrecious);
+  if (withExisting && !target.empty()) WriteFile(target, kPrecious);
 
-  const std::size_t before = CountEntries(out);
+  const std::size_t before = Names(out).size();
   ExtractFileMaskListArc(&masks);
   const uint16_t status = GetArchiveStatus();
   // Nothing but the one output file, and nothing at all after a failure: no
   // temporary file, nothing beside the archive.
-  const std::size_t after = CountEntries(out);
+  const std::size_t after = Names(out).size();
   if (after > (status == 0 && before == 0 ? 1 : before)) std::abort();
-  if (CountEntries(ScratchDir()) != 2) std::abort();
+  if (Names(ProcessScratch().path()).size() != 2) std::abort();
   if (status != 0 && !target.empty()) {
     if (withExisting) {
-      const auto kept = GetFile(target);
+      const auto kept = ReadFile(target);
       if (kept.size() != sizeof kPrecious ||
           std::memcmp(kept.data(), kPrecious, sizeof kPrecious) != 0) {
         std::abort();
       }
-    } else if (Exists(target)) {
+    } else if (FileExists(target)) {
       std::abort();
     }
   }
-  Clear(out);
+  ClearDir(out);
   DoneArcFile(nullptr);
   return 0;
 }

@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "fuzz_host.h"
 #include "gzarc.h"
+#include "test_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace gzarc::fuzz;
-  static const std::string archive = ScratchPath("scan.gz");
-  PutFile(archive, data, size);
-  InitArcFile(WinPath(archive).c_str());
+  using namespace gzarc::test;
+  static const std::string archive = ProcessScratch().Native("scan.gz");
+  WriteFile(archive, {data, size});
+  InitArcFile(ToWin(archive).c_str());
   if (GetArchiveStatus() != 0) return 0;
   ArcEntryList list;
   InitArcFileList(&list);

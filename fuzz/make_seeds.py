@@ -72,6 +72,15 @@ for memlevel in (1, 9):
 
 put("inflate", "stored-empty", b"\x01\x00\x00\xff\xff")
 put("inflate", "fixed-empty", b"\x03\x00")
+# Every block form, many small blocks, and bytes after the last block (which
+# the decoders must refuse alike).
+text = b"".join(b"%d: the window slides, %d\n" % (i, i * i) for i in range(800))
+for name, strategy in (("filtered", zlib.Z_FILTERED), ("huffman", zlib.Z_HUFFMAN_ONLY),
+                       ("rle", zlib.Z_RLE), ("fixed", zlib.Z_FIXED)):
+    raw = zlib.compressobj(6, zlib.DEFLATED, -15, 1, strategy)
+    put("inflate", f"strategy-{name}", raw.compress(text) + raw.flush())
+raw = zlib.compressobj(6, zlib.DEFLATED, -15)
+put("inflate", "trailing", raw.compress(text) + raw.flush() + b"\x00\x1f")
 put("scan", "tiny", b"\x1f\x8b\x08")
 put("masks", "all", b"*.*\nSUB\\A.TXT")
 put("masks", "folder", b"DOCS\\*.*\nX\\DOCS\\C.TXT")

@@ -19,6 +19,7 @@
 #include "gzip/archive_scan.h"
 #include "gzip/member_format.h"
 #include "platform/platform_faults.h"
+#include "test_data.h"
 #include "test_support.h"
 
 namespace {
@@ -26,73 +27,11 @@ namespace {
 using gzarc::Engine;
 using gzarc::test::TempDir;
 namespace faults = gzarc::platform::faults;
-using Bytes = std::vector<uint8_t>;
+using gzarc::test::Bytes;
 
-uint32_t BitwiseCrc(const Bytes& bytes) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (uint8_t b : bytes) {
-    crc ^= b;
-    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
-  }
-  return ~crc;
-}
-
-void Put32(Bytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-// A member header with whatever optional fields are given.
-struct Header {
-  uint8_t extraFlags = 0;  // bits beyond those implied by the fields
-  uint32_t mtime = 0;
-  uint8_t os = 3;
-  std::optional<Bytes> extra;
-  std::optional<std::string> name;
-  std::optional<std::string> comment;
-  bool headerCrc = false;
-  bool corruptHeaderCrc = false;
-
-  Bytes Build() const {
-    uint8_t flags = extraFlags;
-    if (extra) flags |= gzarc::kFlagExtra;
-    if (name) flags |= gzarc::kFlagName;
-    if (comment) flags |= gzarc::kFlagComment;
-    if (headerCrc) flags |= gzarc::kFlagHeaderCrc;
-    Bytes out = {0x1F, 0x8B, 0x08, flags};
-    Put32(out, mtime);
-    out.push_back(0);
-    out.push_back(os);
-    if (extra) {
-      out.push_back(static_cast<uint8_t>(extra->size()));
-      out.push_back(static_cast<uint8_t>(extra->size() >> 8));
-      out.insert(out.end(), extra->begin(), extra->end());
-    }
-    if (name) {
-      out.insert(out.end(), name->begin(), name->end());
-      out.push_back(0);
-    }
-    if (comment) {
-      out.insert(out.end(), comment->begin(), comment->end());
-      out.push_back(0);
-    }
-    if (headerCrc) {
-      uint16_t crc16 = static_cast<uint16_t>(BitwiseCrc(out));
-      if (corruptHeaderCrc) crc16 ^= 0x0100;
-      out.push_back(static_cast<uint8_t>(crc16));
-      out.push_back(static_cast<uint8_t>(crc16 >> 8));
-    }
-    return out;
-  }
-};
-
-// Header, the given data bytes (not parsed by a listing) and a trailer.
-Bytes Archive(const Bytes& header, const Bytes& data, uint32_t crc, uint32_t size) {
-  Bytes out = header;
-  out.insert(out.end(), data.begin(), data.end());
-  Put32(out, crc);
-  Put32(out, size);
-  return out;
-}
+// Members built here hold data bytes a listing does not parse.
+using gzarc::test::GzipHeader;
+using gzarc::test::GzipMember;
 
 const Bytes kSomeData = {0x03, 0x00, 0xAA, 0xBB, 0xCC};
 
@@ -215,14 +154,14 @@ class ArchiveListTest : public ::testing::Test {
 };
 
 TEST_F(ArchiveListTest, EveryOptionalFieldAndTheRecordsByteForByte) {
-  Header h;
+  GzipHeader h;
   h.mtime = 1700000000;  // 2023-11-14 22:13:20 UTC
   h.extra = Bytes{'A', 'B', 2, 0, 'x', 'y'};
   h.name = "docs\\a.txt";
   h.comment = "a comment";
   h.headerCrc = true;
   const Bytes header = h.Build();
-  const Bytes archive = Archive(header, kSomeData, 0xDEADBEEF, 400);
+  const Bytes archive = GzipMember(h, kSomeData, 0xDEADBEEF, 400);
   ASSERT_EQ(Open(archive), 0);
   ASSERT_EQ(Build(), 0);
 
@@ -251,51 +190,51 @@ TEST_F(ArchiveListTest, EveryOptionalFieldAndTheRecordsByteForByte) {
 TEST_F(ArchiveListTest, DataOffsetFollowsEachOptionalField) {
   struct Case {
     const char* what;
-    Header header;
+    GzipHeader header;
   };
   std::vector<Case> cases;
   {
-    Header h;
+    GzipHeader h;
     h.extra = Bytes{};
     cases.push_back({"extra of length 0", h});
   }
   {
-    Header h;
+    GzipHeader h;
     h.extra = Bytes(6, 0x55);
     cases.push_back({"extra of length 6", h});
   }
   {
-    Header h;
+    GzipHeader h;
     h.extra = Bytes(700, 0);  // longer than one read of the header buffer
     h.name = "n";
     cases.push_back({"long extra", h});
   }
   {
-    Header h;
+    GzipHeader h;
     h.name = "x.bin";
     h.comment = "";
     cases.push_back({"name and empty comment", h});
   }
   {
-    Header h;
+    GzipHeader h;
     h.comment = std::string(5000, 'c');
     h.headerCrc = true;
     cases.push_back({"long comment and header CRC", h});
   }
   {
-    Header h;
+    GzipHeader h;
     h.headerCrc = true;
     cases.push_back({"header CRC alone", h});
   }
   {
-    Header h;
-    h.extraFlags = 0xE0;  // reserved bits are not examined
+    GzipHeader h;
+    h.flags = 0xE0;  // reserved bits are not examined
     cases.push_back({"reserved flag bits", h});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Bytes header = c.header.Build();
-    ASSERT_EQ(Open(Archive(header, kSomeData, 1, 2)), 0);
+    ASSERT_EQ(Open(GzipMember(c.header, kSomeData, 1, 2)), 0);
     gzarc::MemberInfoList members{};
     ASSERT_EQ(gzarc::ScanArchive(&masks_, &members), 1u);
     EXPECT_EQ(members.head->DataOffset, header.size());
@@ -305,9 +244,9 @@ TEST_F(ArchiveListTest, DataOffsetFollowsEachOptionalField) {
 }
 
 TEST_F(ArchiveListTest, NameBytesAreTakenAsTheyStand) {
-  Header h;
+  GzipHeader h;
   h.name = std::string("\xFF\x80Z", 3);
-  ASSERT_EQ(Open(Archive(h.Build(), {}, 0, 0)), 0);
+  ASSERT_EQ(Open(GzipMember(h, {}, 0, 0)), 0);
   ASSERT_EQ(Build(), 0);
   EXPECT_STREQ(list_.head->name, "\xFF\x80Z");
   EXPECT_EQ(list_.head->packedSize, 0);
@@ -315,52 +254,52 @@ TEST_F(ArchiveListTest, NameBytesAreTakenAsTheyStand) {
 }
 
 TEST_F(ArchiveListTest, NamesFillTheFieldButNeverOverflowIt) {
-  Header h;
+  GzipHeader h;
   h.name = std::string(255, 'n');
-  ASSERT_EQ(Open(Archive(h.Build(), kSomeData, 0, 9)), 0);
+  ASSERT_EQ(Open(GzipMember(h, kSomeData, 0, 9)), 0);
   ASSERT_EQ(Build(), 0);
   EXPECT_EQ(std::strlen(list_.head->name), 255u);
 
   for (std::size_t length : {256u, 300u, 70000u}) {
     h.name = std::string(length, 'n');
-    gzarc::test::WriteFile(dir_.Native("a.gz"), Archive(h.Build(), kSomeData, 0, 9));
+    gzarc::test::WriteFile(dir_.Native("a.gz"), GzipMember(h, kSomeData, 0, 9));
     ExpectFailureKeepsState(GZARC_STATUS_FILE_ERROR);
   }
 }
 
 TEST_F(ArchiveListTest, HeaderCrcMismatchIsRefused) {
-  Header h;
+  GzipHeader h;
   h.name = "a.txt";
   h.headerCrc = true;
-  h.corruptHeaderCrc = true;
-  ASSERT_EQ(Open(Archive(h.Build(), kSomeData, 0, 9)), 0);
+  h.headerCrcDamage = 0x0100;
+  ASSERT_EQ(Open(GzipMember(h, kSomeData, 0, 9)), 0);
   ExpectFailureKeepsState(GZARC_STATUS_FILE_ERROR);
 }
 
 TEST_F(ArchiveListTest, TextFlagIsRefused) {
-  Header h;
+  GzipHeader h;
   h.name = "a.txt";
-  h.extraFlags = gzarc::kFlagText;
-  ASSERT_EQ(Open(Archive(h.Build(), kSomeData, 0, 9)), 0);
+  h.flags = gzarc::kFlagText;
+  ASSERT_EQ(Open(GzipMember(h, kSomeData, 0, 9)), 0);
   ExpectFailureKeepsState(GZARC_STATUS_TEXT_FLAG);
   // Bit 1 alone is the header CRC, not a refusal.
-  h.extraFlags = 0;
+  h.flags = 0;
   h.headerCrc = true;
-  gzarc::test::WriteFile(dir_.Native("a.gz"), Archive(h.Build(), kSomeData, 0, 9));
+  gzarc::test::WriteFile(dir_.Native("a.gz"), GzipMember(h, kSomeData, 0, 9));
   EXPECT_EQ(Build(), 0);
 }
 
 // Cutting the archive anywhere inside the header or its trailer fails with 5,
 // after a successful listing whose list and record must survive untouched.
 TEST_F(ArchiveListTest, TruncatedAtEveryByteFailsAndKeepsTheListing) {
-  Header h;
+  GzipHeader h;
   h.mtime = 1700000000;
   h.extra = Bytes{1, 2, 3};
   h.name = "a.txt";
   h.comment = "c";
   h.headerCrc = true;
   const Bytes header = h.Build();
-  const Bytes whole = Archive(header, kSomeData, 7, 8);
+  const Bytes whole = GzipMember(h, kSomeData, 7, 8);
   ASSERT_EQ(Open(whole), 0);
   ASSERT_EQ(Build(), 0);
   ASSERT_EQ(list_.count, 1);
@@ -370,16 +309,16 @@ TEST_F(ArchiveListTest, TruncatedAtEveryByteFailsAndKeepsTheListing) {
     ExpectFailureKeepsState(GZARC_STATUS_FILE_ERROR);
   }
   // Header and trailer with nothing between them is a member of packed size 0.
-  gzarc::test::WriteFile(dir_.Native("a.gz"), Archive(header, {}, 7, 8));
+  gzarc::test::WriteFile(dir_.Native("a.gz"), GzipMember(h, {}, 7, 8));
   ASSERT_EQ(Build(), 0);
   EXPECT_EQ(list_.count, 2);
   EXPECT_EQ(list_.tail->packedSize, 0);
 }
 
 TEST_F(ArchiveListTest, FailuresOfOpenReadAndMemoryKeepTheListing) {
-  Header h;
+  GzipHeader h;
   h.name = "a.txt";
-  ASSERT_EQ(Open(Archive(h.Build(), kSomeData, 0, 50)), 0);
+  ASSERT_EQ(Open(GzipMember(h, kSomeData, 0, 50)), 0);
   ASSERT_EQ(Build(), 0);
 
   const struct {
@@ -409,9 +348,9 @@ TEST_F(ArchiveListTest, FailuresOfOpenReadAndMemoryKeepTheListing) {
 }
 
 TEST_F(ArchiveListTest, MasksThatDoNotMatchLeaveTheListAlone) {
-  Header h;
+  GzipHeader h;
   h.name = "a.txt";
-  ASSERT_EQ(Open(Archive(h.Build(), kSomeData, 0, 50)), 0);
+  ASSERT_EQ(Open(GzipMember(h, kSomeData, 0, 50)), 0);
   // A mask list written by hand: folder, base name and extension.
   char folder[] = "";
   FileMaskEntry entry{};
@@ -429,11 +368,11 @@ TEST_F(ArchiveListTest, MasksThatDoNotMatchLeaveTheListAlone) {
 
 // Masks from AppendFileMask select by the stored or derived name.
 TEST_F(ArchiveListTest, MasksSelectTheMember) {
-  Header named;
+  GzipHeader named;
   named.name = "report.txt";
-  Header unnamed;
+  GzipHeader unnamed;
   const struct {
-    const Header* header;
+    const GzipHeader* header;
     const char* file;
     const char* mask;
     uint16_t status;
@@ -446,7 +385,7 @@ TEST_F(ArchiveListTest, MasksSelectTheMember) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mask);
-    ASSERT_EQ(Open(Archive(c.header->Build(), kSomeData, 0, 5), c.file), 0);
+    ASSERT_EQ(Open(GzipMember(*c.header, kSomeData, 0, 5), c.file), 0);
     FileMaskList masks;
     InitFileMaskList(&masks);
     ASSERT_EQ(AppendFileMask(c.mask, &masks), 1);
@@ -459,9 +398,9 @@ TEST_F(ArchiveListTest, MasksSelectTheMember) {
 }
 
 TEST_F(ArchiveListTest, TwoBuildsOnOneListAppendAndTotalTheWholeList) {
-  Header h;
+  GzipHeader h;
   h.name = "a.txt";
-  const Bytes archive = Archive(h.Build(), Bytes(100, 0), 0, 400);
+  const Bytes archive = GzipMember(h, Bytes(100, 0), 0, 400);
   ASSERT_EQ(Open(archive), 0);
   ASSERT_EQ(Build(), 0);
   ExpectSameInfo(Info(), ExpectedInfo(5, 1, 100, 400, 25));
@@ -474,10 +413,10 @@ TEST_F(ArchiveListTest, TwoBuildsOnOneListAppendAndTotalTheWholeList) {
 
   // A different archive on the same list: the record shows its OS byte and
   // the totals of all three entries.
-  Header other;
+  GzipHeader other;
   other.name = "b.bin";
   other.os = 14;
-  ASSERT_EQ(Open(Archive(other.Build(), Bytes(50, 0), 0, 50), "b.gz"), 0);
+  ASSERT_EQ(Open(GzipMember(other, Bytes(50, 0), 0, 50), "b.gz"), 0);
   ASSERT_EQ(Build(), 0);
   ASSERT_EQ(list_.count, 3);
   EXPECT_STREQ(list_.tail->name, "b.bin");
@@ -495,10 +434,10 @@ TEST_F(ArchiveListTest, HostSystemCodes) {
     EXPECT_EQ(gzarc::MapHostSystem(static_cast<uint8_t>(os)), os < 17 ? expected[os] : 0u) << os;
   }
   for (const auto& [os, code] : {std::pair{3, 5u}, {14, 3u}, {255, 0u}, {16, 16u}}) {
-    Header h;
+    GzipHeader h;
     h.name = "a";
     h.os = static_cast<uint8_t>(os);
-    ASSERT_EQ(Open(Archive(h.Build(), kSomeData, 0, 5)), 0);
+    ASSERT_EQ(Open(GzipMember(h, kSomeData, 0, 5)), 0);
     ASSERT_EQ(Build(), 0);
     EXPECT_EQ(Info().hostSystemCode, code) << os;
   }
@@ -537,7 +476,7 @@ TEST_F(ArchiveListTest, DosDateTimeInLocalTime) {
 
 // Sizes of 2 GiB and more list as their unsigned values.
 TEST_F(ArchiveListTest, LargeSizesWidenUnsigned) {
-  Header h;
+  GzipHeader h;
   h.name = "big";
   const Bytes header = h.Build();
   const std::string path = dir_.Native("big.gz");
@@ -552,8 +491,8 @@ TEST_F(ArchiveListTest, LargeSizesWidenUnsigned) {
   if (ec) GTEST_SKIP() << "no room for a sparse 3 GiB file";
   {
     Bytes trailer;
-    Put32(trailer, 0);
-    Put32(trailer, 0xFFFFFFF0u);
+    gzarc::test::PutLe32(trailer, 0);
+    gzarc::test::PutLe32(trailer, 0xFFFFFFF0u);
     std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
     out.seekp(static_cast<std::streamoff>(length - 8));
     out.write(reinterpret_cast<const char*>(trailer.data()), 8);
@@ -594,9 +533,9 @@ TEST_F(ArchiveListTest, NameDerivedFromTheArchiveName) {
     EXPECT_STREQ(name, c.name) << c.path;
   }
   // Through a listing: dots in the temporary folder cannot change these two.
-  Header h;
+  GzipHeader h;
   for (const auto& [file, name] : {std::pair{"backup.tgz", "backup.tar"}, {"notes.gz", "notes"}}) {
-    ASSERT_EQ(Open(Archive(h.Build(), kSomeData, 0, 5), file), 0);
+    ASSERT_EQ(Open(GzipMember(h, kSomeData, 0, 5), file), 0);
     ASSERT_EQ(Build(), 0);
     EXPECT_STREQ(list_.tail->name, name);
   }

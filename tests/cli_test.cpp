@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "test_data.h"
 #include "test_support.h"
 
 namespace gzarc::test {
@@ -195,86 +196,24 @@ Outcome RunOnTerminal(const std::string& cwd, const std::vector<std::string>& ar
 
 // ---- Archives made without the engine ------------------------------------
 
-uint32_t Crc32(const std::string& data) {
-  static const auto table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-      t[i] = c;
-    }
-    return t;
-  }();
-  uint32_t crc = 0xFFFFFFFFu;
-  for (const unsigned char c : data) crc = table[(crc ^ c) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
-
-void PutLE32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
 // One gzip member with stored blocks, OS byte 3 (Unix).
 std::string StoredGzip(const std::string& name, const std::string& data, uint32_t mtime) {
-  std::string out = "\x1f\x8b\x08";
-  out += static_cast<char>(name.empty() ? 0 : 8);
-  PutLE32(out, mtime);
-  out += '\0';
-  out += '\x03';
-  if (!name.empty()) out += name + '\0';
-  std::size_t pos = 0;
-  do {
-    const std::size_t n = std::min<std::size_t>(65535, data.size() - pos);
-    const bool last = pos + n == data.size();
-    out += static_cast<char>(last ? 1 : 0);
-    out += static_cast<char>(n & 0xFF), out += static_cast<char>(n >> 8);
-    out += static_cast<char>(~n & 0xFF), out += static_cast<char>((~n >> 8) & 0xFF);
-    out.append(data, pos, n);
-    pos += n;
-  } while (pos < data.size());
-  PutLE32(out, Crc32(data));
-  PutLE32(out, static_cast<uint32_t>(data.size()));
-  return out;
+  GzipHeader header{.mtime = mtime};
+  if (!name.empty()) header.name = name;
+  return AsText(StoredMember(header, ToBytes(data)));
 }
 
 std::string ReadText(const std::string& path) {
-  const auto bytes = ReadFile(path);
-  return std::string(bytes.begin(), bytes.end());
+  return AsText(ReadFile(path));
 }
 
-// The names in a folder, hidden ones included.
-std::set<std::string> Names(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
+std::string SampleText(std::size_t size, uint64_t seed = 7) {
+  return AsText(MakeInput(InputKind::kText, size, seed));
 }
 
-// Text that compresses to about a third, from a fixed seed.
-std::string SampleText(std::size_t size, uint32_t seed = 7) {
-  static const char* kWords[] = {"alpha", "beta", "gamma", "delta", "window", "block",
-                                 "tree",  "code", "match", "host",  "file",   "name"};
-  std::string text;
-  while (text.size() < size) {
-    seed = seed * 1103515245u + 12345u;
-    text += kWords[(seed >> 16) % 12];
-    text += (seed >> 8) % 13 == 0 ? '\n' : ' ';
-    if ((seed >> 4) % 7 == 0) text += std::to_string(seed % 1000);
-  }
-  text.resize(size);
-  return text;
-}
-
-// Bytes that barely compress, so that a few MB take the compressor a while.
+// Bytes that do not compress, so that a few MB take the compressor a while.
 std::string NoisyData(std::size_t size) {
-  std::string data(size, '\0');
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  for (std::size_t i = 0; i < size; ++i) {
-    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-    data[i] = static_cast<char>((x >> 24) % 64 + 32);
-  }
-  return data;
+  return AsText(MakeInput(InputKind::kNoise, size, 1));
 }
 
 // True when text is one JSON document d for which the Python condition holds.
@@ -728,12 +667,7 @@ TEST_F(Cli, ExtractIntoFolderAndOverwriteFlags) {
 TEST_F(Cli, ExtractCorruptDataLeavesNoFile) {
   REQUIRE_ENGINE(extracts);
   // Block type 3 does not exist.
-  std::string bad = "\x1f\x8b\x08\x08";
-  bad += std::string(4, '\0') + '\0' + '\x03' + "bad.txt" + '\0';
-  bad += "\x07\x00\x00\x00\x00";
-  PutLE32(bad, 0);
-  PutLE32(bad, 100);
-  WriteFile(Path("bad.gz"), bad);
+  WriteFile(Path("bad.gz"), GzipMember({.name = "bad.txt"}, {0x07, 0, 0, 0, 0}, 0, 100));
   Outcome o = Run({"extract", "bad.gz", "-C", "out/deep"});
   EXPECT_EQ(o.code, 4) << o.err;
   EXPECT_NE(o.err.find("gzarc: bad.gz: data is corrupt (CRC or DEFLATE error)"), std::string::npos)

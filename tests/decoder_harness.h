@@ -1,12 +1,13 @@
-// What the decoder tests share: running the decoder over a stream held in
-// memory through a byte source and sink of the test's own, as extraction
-// runs it, and data that gives a stream every kind of block and match.
+// What the decoder tests and the inflate fuzz target share: the decoder run
+// over a stream held in memory as extraction runs it, with a host of the
+// test's own around it that records every read, write and progress call,
+// and fails a read, a write or the disk, or cancels, where it is told to.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <random>
+#include <iterator>
 #include <vector>
 
 #include "engine/engine_state.h"
@@ -14,23 +15,19 @@
 #include "gzip/member_stream.h"
 #include "inflate/inflate.h"
 #include "paths/strings.h"
+#include "test_data.h"
 
-namespace gzarc {
-
-// A test's byte source and output for the decoder; a null read means the
-// stream is taken from memory.
-struct DecoderIo {
-  int32_t (*read)(void* context, uint8_t* buffer, uint32_t count) = nullptr;
-  int32_t (*write)(void* context, const uint8_t* data, uint32_t count) = nullptr;
-  void* context = nullptr;
-  bool (*truncate)(void* context, uint64_t length) = nullptr;
-};
+namespace gzarc::test {
 
 // The trailer's figures a decoded stream must reproduce.
 struct MemberCheck {
   uint32_t crc32;
   uint32_t size;
 };
+
+inline MemberCheck CheckOf(const Bytes& data) {
+  return {ReferenceCrc32(data), static_cast<uint32_t>(data.size())};
+}
 
 // How the decoder is built for a run: its code loop, and how many full
 // windows it writes together.
@@ -39,108 +36,133 @@ struct DecodeOptions {
   uint32_t windowsPerWrite = kWindowCount;
 };
 
-namespace test {
+// What the host does to a run: the n-th read or write fails and the n-th
+// progress call cancels (0: none); the output stores at most diskSpace
+// bytes, as a full disk would.
+struct HostFaults {
+  int failRead = 0;
+  int failWrite = 0;
+  int cancelAt = 0;
+  uint64_t diskSpace = UINT64_MAX;
+};
 
-// Decodes a raw DEFLATE stream of stream.size() bytes through io as an
-// extraction decodes a member: progress reported to progress (or to the
-// callback registered already, when null), total as the
-// member's size, and check (or none) as its trailer, which the stream must
-// then match exactly, with nothing after it. Returns the status, which is
-// also left as the archive status.
-inline uint16_t DecodeThrough(const std::vector<uint8_t>& stream, DecoderIo io,
-                              ProgressProc progress, uint32_t total, const MemberCheck* check,
-                              DecodeOptions options = {}) {
-  static DecoderState* const state = new DecoderState;
-  DecoderState& d = *state;
-  uint8_t* buffer = nullptr;
-  if (!AllocBlock(&buffer, kInputBufferSize)) return GZARC_STATUS_NO_MEMORY;
-  struct Memory {
-    const std::vector<uint8_t>* stream;
-    std::size_t position;
-    DecoderIo io;
-  } memory{&stream, 0, io};
-  const auto readMemory = [](void* context, uint8_t* out, uint32_t count) -> int32_t {
-    auto* m = static_cast<Memory*>(context);
-    const std::size_t n = std::min<std::size_t>(count, m->stream->size() - m->position);
-    std::memcpy(out, m->stream->data() + m->position, n);
-    m->position += n;
+struct HostEvent {
+  enum Kind { kRead, kWrite, kProgress } kind;
+  int64_t a;      // read, write: the count asked; progress: the percent
+  int64_t b = 0;  // progress: the count
+  bool operator==(const HostEvent&) const = default;
+};
+
+// What the host saw of a run, in order.
+struct HostView {
+  std::vector<HostEvent> events;
+  Bytes output;
+  uint16_t status = 0;
+  std::vector<HostEvent> Of(HostEvent::Kind kind) const {
+    std::vector<HostEvent> some;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(some),
+                 [kind](const HostEvent& e) { return e.kind == kind; });
+    return some;
+  }
+  // The same status, output and progress calls, however many reads and
+  // writes each took.
+  bool SameOutcome(const HostView& other) const {
+    return status == other.status && output == other.output &&
+           Of(HostEvent::kProgress) == other.Of(HostEvent::kProgress);
+  }
+  bool operator==(const HostView&) const = default;
+};
+
+// The host of a run: it serves input from position on, keeps the output,
+// and answers progress calls while it is listening.
+class TestHost {
+ public:
+  TestHost(const Bytes& input, const HostFaults& faults, std::size_t position = 0)
+      : input_(input), faults_(faults), position_(position) {}
+  ~TestHost() { SetSetProgressProc(nullptr, nullptr); }
+  TestHost(const TestHost&) = delete;
+  TestHost& operator=(const TestHost&) = delete;
+
+  InflateSource Source() { return {Read, this}; }
+  OutputSink Sink() { return {Write, Truncate, this}; }
+  void Listen() { SetSetProgressProc(this, Progress); }
+
+  HostView view;
+
+ private:
+  static int32_t Read(void* context, uint8_t* buffer, uint32_t count) {
+    auto& h = *static_cast<TestHost*>(context);
+    h.view.events.push_back({HostEvent::kRead, count});
+    if (++h.reads_ == h.faults_.failRead) return -1;
+    const std::size_t n = std::min<std::size_t>(count, h.input_.size() - h.position_);
+    if (n != 0) std::memcpy(buffer, h.input_.data() + h.position_, n);
+    h.position_ += n;
     return static_cast<int32_t>(n);
-  };
-  d.codes = options.codes;
-  d.out.windowsPerWrite = options.windowsPerWrite;
-  StartInput(
-      d,
-      io.read != nullptr ? InflateSource{io.read, io.context} : InflateSource{readMemory, &memory},
-      buffer, stream.size());
+  }
+  static int32_t Write(void* context, const uint8_t* data, uint32_t count) {
+    auto& h = *static_cast<TestHost*>(context);
+    h.view.events.push_back({HostEvent::kWrite, count});
+    if (++h.writes_ == h.faults_.failWrite) return -1;
+    Bytes& out = h.view.output;
+    const uint64_t room = h.faults_.diskSpace - std::min<uint64_t>(h.faults_.diskSpace, out.size());
+    const auto stored = static_cast<uint32_t>(std::min<uint64_t>(count, room));
+    out.insert(out.end(), data, data + stored);
+    return stored == 0 && count > 0 ? -1 : static_cast<int32_t>(stored);
+  }
+  static bool Truncate(void* context, uint64_t length) {
+    static_cast<TestHost*>(context)->view.output.resize(length);
+    return true;
+  }
+  static int32_t GZARC_CALL Progress(void* context, int32_t percent, int32_t count) {
+    auto& h = *static_cast<TestHost*>(context);
+    h.view.events.push_back({HostEvent::kProgress, percent, count});
+    return ++h.calls_ == h.faults_.cancelAt ? 0 : 1;
+  }
+
+  const Bytes& input_;
+  HostFaults faults_;
+  std::size_t position_;
+  int reads_ = 0, writes_ = 0, calls_ = 0;
+};
+
+// The decoder state the tests run, built as options say.
+inline DecoderState& TestDecoder(const DecodeOptions& options = {}) {
+  static DecoderState* const state = new DecoderState;
+  state->codes = options.codes;
+  state->out.windowsPerWrite = options.windowsPerWrite;
+  return *state;
+}
+
+// Decodes a raw DEFLATE stream as extraction decodes a member: total is the
+// member's size for the percentages, and check (or none) its trailer, which
+// the stream must then match exactly, with nothing after it. The status is
+// also left as the archive status.
+inline HostView DecodeAsHost(const Bytes& stream, const HostFaults& faults = {},
+                             const MemberCheck* check = nullptr, uint32_t total = 0,
+                             const DecodeOptions& options = {}) {
+  TestHost host(stream, faults);
+  DecoderState& d = TestDecoder(options);
+  uint8_t* buffer = nullptr;
+  if (!AllocBlock(&buffer, kInputBufferSize)) {
+    host.view.status = GZARC_STATUS_NO_MEMORY;
+    return host.view;
+  }
+  StartInput(d, host.Source(), buffer, stream.size());
   OutputAccount account;
   account.progressTotal = total;
-  StartOutput(d.out, OutputSink{io.write, io.truncate, io.context}, ObserverOf(account));
-  if (progress != nullptr) SetSetProgressProc(nullptr, progress);
+  StartOutput(d.out, host.Sink(), ObserverOf(account));
+  host.Listen();
   DecodeStream(d, account);
   if (account.status == GZARC_STATUS_OK && check != nullptr &&
       ((account.crc ^ 0xFFFFFFFFu) != check->crc32 || account.memberLength != check->size ||
        InputFollowsStream(d))) {
     account.status = GZARC_STATUS_BAD_DATA;
   }
-  if (progress != nullptr) SetSetProgressProc(nullptr, nullptr);
   d.InputBuffer = nullptr;
   FreeBlock(&buffer);
   SetStatus(account.status);
-  return account.status;
+  host.view.status = account.status;
+  return host.view;
 }
 
-}  // namespace test
-
-// Decodes a raw DEFLATE stream held in memory into sink (its read unused),
-// with the progress callback the test registered.
-inline uint16_t InflateMemory(const std::vector<uint8_t>& compressed, DecoderIo sink,
-                              uint32_t unpackedSize, const MemberCheck* check,
-                              DecodeOptions options = {}) {
-  sink.read = nullptr;
-  return test::DecodeThrough(compressed, sink, nullptr, unpackedSize, check, options);
-}
-
-namespace test {
-
-// Data that gives every kind of match: text, runs, short periods, noise and
-// copies from far back.
-inline std::vector<uint8_t> MixedData(std::size_t n, std::mt19937& rng) {
-  std::vector<uint8_t> b;
-  static const char* words[] = {"alpha ", "beta ", "gamma\n", "delta, ", "{ x = 1; }\n"};
-  while (b.size() < n) {
-    switch (rng() % 6) {
-      case 0:
-        for (int i = rng() % 20; i >= 0; --i) {
-          const char* w = words[rng() % 5];
-          b.insert(b.end(), w, w + std::strlen(w));
-        }
-        break;
-      case 1:
-        b.insert(b.end(), 1 + rng() % 3000, static_cast<uint8_t>(rng()));
-        break;
-      case 2: {
-        const std::size_t period = 2 + rng() % 14;
-        std::vector<uint8_t> unit(period);
-        for (auto& c : unit) c = static_cast<uint8_t>(rng());
-        for (unsigned i = rng() % 400; i > 0; --i) b.insert(b.end(), unit.begin(), unit.end());
-        break;
-      }
-      case 3:
-        for (unsigned i = rng() % 300; i > 0; --i) b.push_back(static_cast<uint8_t>(rng()));
-        break;
-      default:
-        if (b.size() > 1000) {
-          const std::size_t back = 1 + rng() % std::min<std::size_t>(b.size(), 32768);
-          const std::size_t length = std::min<std::size_t>(back, 3 + rng() % 1000);
-          const std::size_t from = b.size() - back;
-          for (std::size_t i = 0; i < length; ++i) b.push_back(b[from + i]);
-        }
-        break;
-    }
-  }
-  b.resize(n);
-  return b;
-}
-
-}  // namespace test
-}  // namespace gzarc
+}  // namespace gzarc::test

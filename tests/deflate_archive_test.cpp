@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "deflate/compression.h"
-#include "deflate_inputs.h"
 #include "engine/engine_state.h"
 #include "gzarc.h"
 #include "gzip/crc32.h"
 #include "gzip/member_format.h"
 #include "platform/platform.h"
 #include "platform/platform_faults.h"
+#include "test_data.h"
 #include "test_support.h"
 
 namespace gzarc::test {
@@ -58,10 +58,6 @@ struct NameLog {
 int32_t GZARC_CALL RecordName(void* context, const char* from, const char* to) {
   static_cast<NameLog*>(context)->calls.emplace_back(from, to);
   return 1;
-}
-
-uint32_t Le32(const std::vector<uint8_t>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
 class DeflateArchive : public ::testing::Test {

@@ -12,7 +12,7 @@
 #include "deflate/compression.h"
 #include "deflate/compressor.h"
 #include "deflate/trees.h"
-#include "deflate_inputs.h"
+#include "test_data.h"
 
 namespace gzarc::test {
 namespace {

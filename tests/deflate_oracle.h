@@ -1,7 +1,8 @@
 // The machine's zlib as an independent reference: raw DEFLATE with the
-// same search parameters as the engine, and a raw inflater for round trips.
+// same search parameters as the engine or any others, and a raw inflater.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -34,13 +35,19 @@ inline std::vector<uint8_t> ReferenceDeflate(const std::vector<uint8_t>& input) 
   return ZlibDeflate(input, 4, 8, Z_DEFAULT_STRATEGY, true);
 }
 
-// The decoded bytes; ok is false when the stream is not one complete,
-// valid raw DEFLATE stream.
-inline std::vector<uint8_t> ReferenceInflate(const std::vector<uint8_t>& stream, bool* ok) {
+// What zlib makes of a raw DEFLATE stream: the bytes it decoded (up to
+// where it stopped, when it failed), whether the stream ended with its last
+// block, and how many bytes of the input follow it.
+struct ZlibInflated {
+  std::vector<uint8_t> bytes;
+  bool complete = false;
+  std::size_t unread = 0;
+};
+
+inline ZlibInflated ZlibInflate(const std::vector<uint8_t>& stream) {
+  ZlibInflated out;
   z_stream s{};
-  *ok = false;
-  if (inflateInit2(&s, -15) != Z_OK) return {};
-  std::vector<uint8_t> out;
+  if (inflateInit2(&s, -15) != Z_OK) return out;
   std::vector<uint8_t> chunk(1 << 16);
   s.next_in = const_cast<Bytef*>(stream.data());
   s.avail_in = static_cast<uInt>(stream.size());
@@ -49,10 +56,11 @@ inline std::vector<uint8_t> ReferenceInflate(const std::vector<uint8_t>& stream,
     s.next_out = chunk.data();
     s.avail_out = static_cast<uInt>(chunk.size());
     result = inflate(&s, Z_NO_FLUSH);
-    out.insert(out.end(), chunk.data(), chunk.data() + (chunk.size() - s.avail_out));
+    out.bytes.insert(out.bytes.end(), chunk.data(), chunk.data() + (chunk.size() - s.avail_out));
     if (result == Z_BUF_ERROR && s.avail_in == 0) break;
   }
-  *ok = result == Z_STREAM_END && s.avail_in == 0;
+  out.complete = result == Z_STREAM_END;
+  out.unread = s.avail_in;
   inflateEnd(&s);
   return out;
 }

@@ -1,15 +1,57 @@
-// A small, slow, independent reader of raw DEFLATE streams that lists what
+// The DEFLATE format as the tests see it, apart from the engine: its tables,
+// canonical codes, and a small, slow reader of raw streams that lists what
 // a stream says: block headers, literals, matches and stored runs. Tests use
-// it to compare two streams symbol by symbol and to look at block layout.
+// the reader to compare two streams symbol by symbol and to look at block
+// layout, and the tables to write streams by hand.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <utility>
 #include <vector>
 
 namespace gzarc::test {
+
+// Base and extra bits of the length symbols 257..285 and the distance
+// symbols 0..29; the order in which code-length code lengths are sent.
+inline constexpr std::array<uint16_t, 29> kLengthBase = {
+    3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+inline constexpr std::array<uint8_t, 29> kLengthExtra = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+inline constexpr std::array<uint16_t, 30> kDistanceBase = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+inline constexpr unsigned DistanceExtra(unsigned symbol) {
+  return symbol < 4 ? 0 : symbol / 2 - 1;
+}
+inline constexpr std::array<uint8_t, 19> kCodeLengthOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                             11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+// The fixed literal/length code's lengths.
+inline std::vector<uint8_t> FixedLiteralLengths() {
+  std::vector<uint8_t> lengths(288, 8);
+  std::fill(lengths.begin() + 144, lengths.begin() + 256, 9);
+  std::fill(lengths.begin() + 256, lengths.begin() + 280, 7);
+  return lengths;
+}
+
+// The canonical code of each symbol given its length (0: none).
+inline std::vector<uint32_t> CanonicalCodes(const std::vector<uint8_t>& lengths) {
+  std::array<uint32_t, 17> count{}, next{};
+  for (uint8_t l : lengths) ++count[l];
+  count[0] = 0;
+  for (unsigned bits = 1, code = 0; bits <= 16; ++bits)
+    next[bits] = code = (code + count[bits - 1]) << 1;
+  std::vector<uint32_t> codes(lengths.size(), 0);
+  for (std::size_t s = 0; s < lengths.size(); ++s) {
+    if (lengths[s] != 0) codes[s] = next[lengths[s]]++;
+  }
+  return codes;
+}
 
 struct StreamSymbol {
   enum Kind { kBlock, kLiteral, kMatch, kStored } kind;
@@ -43,10 +85,7 @@ class StreamReader {
       } else {
         Code literals, distances;
         if (type == 1) {
-          std::vector<uint8_t> lengths(288, 8);
-          for (int i = 144; i < 256; ++i) lengths[i] = 9;
-          for (int i = 256; i < 280; ++i) lengths[i] = 7;
-          literals = Build(lengths);
+          literals = Build(FixedLiteralLengths());
           distances = Build(std::vector<uint8_t>(30, 5));
         } else if (!ReadDynamicCodes(&literals, &distances)) {
           return false;
@@ -60,26 +99,15 @@ class StreamReader {
             continue;
           }
           if (symbol == 256) break;
-          static constexpr std::array<uint16_t, 29> kBase = {
-              3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-              31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-          static constexpr std::array<uint8_t, 29> kExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1,
-                                                             1, 1, 2, 2, 2, 2, 3, 3, 3, 3,
-                                                             4, 4, 4, 4, 5, 5, 5, 5, 0};
-          static constexpr std::array<uint16_t, 30> kDistBase = {
-              1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-              33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-              1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
           const int k = symbol - 257;
           if (k >= 29) return false;
           uint32_t extra = 0;
-          if (!Get(kExtra[k], &extra)) return false;
-          const uint32_t length = kBase[k] + extra;
+          if (!Get(kLengthExtra[k], &extra)) return false;
+          const uint32_t length = kLengthBase[k] + extra;
           int d = 0;
           if (!Decode(distances, &d) || d >= 30) return false;
-          const int dbits = d < 4 ? 0 : d / 2 - 1;
-          if (!Get(dbits, &extra)) return false;
-          const uint32_t distance = kDistBase[d] + extra;
+          if (!Get(static_cast<int>(DistanceExtra(d)), &extra)) return false;
+          const uint32_t distance = kDistanceBase[d] + extra;
           if (distance > position) return false;
           out->push_back({StreamSymbol::kMatch, length, distance, position});
           position += length;
@@ -102,14 +130,10 @@ class StreamReader {
   }
 
   static Code Build(const std::vector<uint8_t>& lengths) {
-    std::array<uint32_t, 16> count{}, next{};
-    for (uint8_t l : lengths)
-      if (l != 0) ++count[l];
-    uint32_t code = 0;
-    for (int bits = 1; bits < 16; ++bits) next[bits] = code = (code + count[bits - 1]) << 1;
+    const std::vector<uint32_t> codes = CanonicalCodes(lengths);
     Code table;
     for (std::size_t s = 0; s < lengths.size(); ++s) {
-      if (lengths[s] != 0) table[{lengths[s], next[lengths[s]]++}] = static_cast<int>(s);
+      if (lengths[s] != 0) table[{lengths[s], codes[s]}] = static_cast<int>(s);
     }
     return table;
   }
@@ -130,15 +154,13 @@ class StreamReader {
   }
 
   bool ReadDynamicCodes(Code* literals, Code* distances) {
-    static constexpr std::array<int, 19> kOrder = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
     uint32_t hlit = 0, hdist = 0, hclen = 0;
     if (!Get(5, &hlit) || !Get(5, &hdist) || !Get(4, &hclen)) return false;
     std::vector<uint8_t> codeLengths(19, 0);
     for (uint32_t i = 0; i < hclen + 4; ++i) {
       uint32_t v = 0;
       if (!Get(3, &v)) return false;
-      codeLengths[kOrder[i]] = static_cast<uint8_t>(v);
+      codeLengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(v);
     }
     const Code lengthCode = Build(codeLengths);
     std::vector<uint8_t> lengths;

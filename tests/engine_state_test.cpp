@@ -11,6 +11,7 @@
 
 #include "engine/archive.h"
 #include "gzarc.h"
+#include "test_data.h"
 #include "test_support.h"
 
 namespace {
@@ -24,8 +25,7 @@ class EngineStateTest : public ::testing::Test {
   void TearDown() override { Engine() = gzarc::EngineState{}; }
 };
 
-const std::vector<uint8_t> kGzipBytes = {0x1F, 0x8B, 0x08, 0x00, 0, 0, 0, 0, 0, 3,
-                                         3,    0,    0,    0,    0, 0, 0, 0, 0, 0};
+const std::vector<uint8_t> kGzipBytes = gzarc::test::GzipMember({}, {0x03, 0x00}, 0, 0);
 
 TEST_F(EngineStateTest, InputPathGetsSeparatorByLengthOnly) {
   const struct {

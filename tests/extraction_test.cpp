@@ -10,72 +10,50 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "deflate/compression.h"
 #include "engine/engine_state.h"
 #include "gzarc.h"
 #include "inflate/inflate.h"
 #include "paths/strings.h"
 #include "platform/platform.h"
 #include "platform/platform_faults.h"
+#include "test_data.h"
 #include "test_support.h"
 
 namespace gzarc {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 namespace fs = std::filesystem;
 
 constexpr uint32_t kMTime = 1600000000;  // 2020-09-13 12:26:40 UTC
 
-Bytes SampleData(std::size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes b;
-  while (b.size() < n) {
-    if (rng() % 3 == 0) {
-      b.insert(b.end(), 1 + rng() % 50, static_cast<uint8_t>('a' + rng() % 26));
-    } else {
-      b.push_back(static_cast<uint8_t>(rng()));
-    }
-  }
-  b.resize(n);
-  return b;
+Bytes SampleData(std::size_t n, uint64_t seed) {
+  return test::MakeInput(test::InputKind::kMixed, n, seed);
 }
 
-// A one-member gzip file written by the gzip tool, with the member's name
+// A one-member gzip file of this engine's compressor, with the member's name
 // and time set in its header.
-Bytes MakeGzip(const test::TempDir& dir, const Bytes& data, const std::string& name,
-               uint32_t mtime = kMTime, int level = 6) {
-  test::WriteFile(dir.Native("payload"), data);
-  EXPECT_EQ(test::Run("cd " + dir.path() + " && gzip -n -" + std::to_string(level) +
-                      " -c payload > payload.gz"),
-            0);
-  Bytes gz = test::ReadFile(dir.Native("payload.gz"));
-  std::remove(dir.Native("payload").c_str());
-  std::remove(dir.Native("payload.gz").c_str());
-  gz[3] |= 0x08;  // FNAME
-  for (int i = 0; i < 4; ++i) gz[4 + i] = static_cast<uint8_t>(mtime >> (8 * i));
-  gz.insert(gz.begin() + 10, name.begin(), name.end());
-  gz.insert(gz.begin() + 10 + static_cast<std::ptrdiff_t>(name.size()), 0);
-  return gz;
-}
-
-uint32_t Word(const Bytes& b, std::size_t at) {
-  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
-         uint32_t{b[at + 3]} << 24;
+Bytes MakeGzip(const Bytes& data, const std::string& name, uint32_t mtime = kMTime) {
+  Bytes stream;
+  EXPECT_EQ(deflate::CompressMemory(data, &stream), 0);
+  return test::GzipMember({.mtime = mtime, .name = name}, stream, test::ReferenceCrc32(data),
+                          static_cast<uint32_t>(data.size()));
 }
 
 // The record the archive scan yields for such a file.
 MemberInfo InfoOf(const Bytes& gz, const std::string& name) {
   MemberInfo m{};
   const uint32_t offset = static_cast<uint32_t>(10 + name.size() + 1);
-  m.UnpackedSize = Word(gz, gz.size() - 4);
-  m.Crc32 = Word(gz, gz.size() - 8);
+  m.UnpackedSize = test::Le32(gz, gz.size() - 4);
+  m.Crc32 = test::Le32(gz, gz.size() - 8);
   m.PackedSize = static_cast<uint32_t>(gz.size()) - offset - 8;
   m.DataOffset = offset;
-  m.MTime = Word(gz, 4);
+  m.MTime = test::Le32(gz, 4);
   m.Attributes = 128;
   std::copy_n(name.c_str(), std::min<std::size_t>(name.size(), 255), m.Name);
   return m;
@@ -154,14 +132,7 @@ class ExtractionTest : public ::testing::Test {
     FreeBlock(&Decoder().InputBuffer);
   }
 
-  std::vector<std::string> OutFiles() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.Native("out"))) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::set<std::string> OutFiles() const { return test::Names(dir.Native("out")); }
 
   test::TempDir dir;
   Calls calls;
@@ -169,7 +140,7 @@ class ExtractionTest : public ::testing::Test {
 
 TEST_F(ExtractionTest, WritesTheMemberWithItsTimeAndAttribute) {
   const Bytes data = SampleData(100000, 1);
-  const Bytes gz = MakeGzip(dir, data, "docs/readme.txt");
+  const Bytes gz = MakeGzip(data, "docs/readme.txt");
   Extract(gz, InfoOf(gz, "docs/readme.txt"));
   EXPECT_EQ(Status(), 0);
   struct stat st {};
@@ -177,7 +148,7 @@ TEST_F(ExtractionTest, WritesTheMemberWithItsTimeAndAttribute) {
   EXPECT_EQ(st.st_mtime, kMTime);
   EXPECT_EQ(st.st_atime, kMTime);
   EXPECT_EQ(test::ReadFile(dir.Native("out/readme.txt")), data);
-  EXPECT_EQ(OutFiles(), std::vector<std::string>{"readme.txt"});
+  EXPECT_EQ(OutFiles(), std::set<std::string>{"readme.txt"});
   EXPECT_EQ(platform::GetFileAttributesA(dir.Win("out/readme.txt").c_str()),
             platform::kAttributeArchive);
   // No file there: no replace question; the signal before the progress.
@@ -193,7 +164,7 @@ TEST_F(ExtractionTest, WritesTheMemberWithItsTimeAndAttribute) {
 
 TEST_F(ExtractionTest, ReplaceAnswersOnAnExistingFile) {
   const Bytes data = SampleData(5000, 2);
-  const Bytes gz = MakeGzip(dir, data, "f.txt");
+  const Bytes gz = MakeGzip(data, "f.txt");
   const std::string target = dir.Native("out/f.txt");
   const Bytes old = {'o', 'l', 'd'};
   struct Case {
@@ -228,7 +199,7 @@ TEST_F(ExtractionTest, ReplaceAnswersOnAnExistingFile) {
     Extract(gz, InfoOf(gz, "f.txt"));
     EXPECT_EQ(Status(), c.status);
     EXPECT_EQ(test::ReadFile(target), c.replaced ? data : old);
-    EXPECT_EQ(OutFiles(), std::vector<std::string>{"f.txt"});
+    EXPECT_EQ(OutFiles(), std::set<std::string>{"f.txt"});
     const bool signalled =
         std::find(calls.events.begin(), calls.events.end(), "signal") != calls.events.end();
     EXPECT_EQ(signalled,
@@ -245,7 +216,7 @@ TEST_F(ExtractionTest, ReplaceAnswersOnAnExistingFile) {
 
 TEST_F(ExtractionTest, ReplaceCallbackSeesBothFiles) {
   const Bytes data = SampleData(777, 3);
-  const Bytes gz = MakeGzip(dir, data, "sub\\g.bin");
+  const Bytes gz = MakeGzip(data, "sub\\g.bin");
   test::WriteFile(dir.Native("out/g.bin"), Bytes(12, 'x'));
   calls.replaceAnswer = GZARC_REPLACE_SKIP;
   Extract(gz, InfoOf(gz, "sub\\g.bin"));
@@ -267,7 +238,7 @@ TEST_F(ExtractionTest, ReplaceCallbackSeesBothFiles) {
 
 TEST_F(ExtractionTest, TheFileTakesTheArchivesPermissions) {
   const Bytes data = SampleData(300000, 10);
-  const Bytes gz = MakeGzip(dir, data, "p.txt");
+  const Bytes gz = MakeGzip(data, "p.txt");
   const std::string target = dir.Native("out/p.txt");
   // Nobody else can open the file while its content is written.
   static std::string out;
@@ -320,7 +291,7 @@ TEST_F(ExtractionTest, TheFileTakesTheArchivesPermissions) {
 TEST_F(ExtractionTest, WithoutReplaceCallbackWritableFilesAreOverwrittenReadOnlyOnesRefused) {
   Engine().replaceProc = {};
   const Bytes data = SampleData(3000, 4);
-  const Bytes gz = MakeGzip(dir, data, "h.txt");
+  const Bytes gz = MakeGzip(data, "h.txt");
   const std::string target = dir.Native("out/h.txt");
   test::WriteFile(target, std::string("keep"));
   Extract(gz, InfoOf(gz, "h.txt"));
@@ -332,12 +303,12 @@ TEST_F(ExtractionTest, WithoutReplaceCallbackWritableFilesAreOverwrittenReadOnly
   Extract(gz, InfoOf(gz, "h.txt"));
   EXPECT_EQ(Status(), GZARC_STATUS_FILE_ERROR);
   EXPECT_EQ(test::ReadFile(target), (Bytes{'k', 'e', 'e', 'p'}));
-  EXPECT_EQ(OutFiles(), std::vector<std::string>{"h.txt"});
+  EXPECT_EQ(OutFiles(), std::set<std::string>{"h.txt"});
 }
 
 TEST_F(ExtractionTest, FailuresLeaveAnExistingFileAsItWasAndNoOutput) {
   const Bytes data = SampleData(200000, 5);
-  const Bytes gz = MakeGzip(dir, data, "v.dat");
+  const Bytes gz = MakeGzip(data, "v.dat");
   const MemberInfo info = InfoOf(gz, "v.dat");
   Bytes corrupt = gz;
   corrupt[info.DataOffset + info.PackedSize / 2] ^= 0x55;
@@ -386,7 +357,7 @@ TEST_F(ExtractionTest, FailuresLeaveAnExistingFileAsItWasAndNoOutput) {
       FreeBlock(&Decoder().InputBuffer);
       EXPECT_EQ(Status(), run.status);
       if (existing) {
-        EXPECT_EQ(OutFiles(), std::vector<std::string>{"v.dat"});
+        EXPECT_EQ(OutFiles(), std::set<std::string>{"v.dat"});
         EXPECT_EQ(test::ReadFile(target), (Bytes{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
       } else {
         EXPECT_TRUE(OutFiles().empty());
@@ -397,7 +368,7 @@ TEST_F(ExtractionTest, FailuresLeaveAnExistingFileAsItWasAndNoOutput) {
 
 TEST_F(ExtractionTest, ReplacingALinkReplacesTheLinkOnly) {
   const Bytes data = SampleData(4000, 6);
-  const Bytes gz = MakeGzip(dir, data, "l.txt");
+  const Bytes gz = MakeGzip(data, "l.txt");
   test::WriteFile(dir.Native("pointee"), std::string("pointee"));
   ::chmod(dir.Native("pointee").c_str(), 0444);
   ASSERT_EQ(::symlink(dir.Native("pointee").c_str(), dir.Native("out/l.txt").c_str()), 0);
@@ -432,7 +403,7 @@ TEST_F(ExtractionTest, TheArchiveItselfIsNeverTheOutput) {
   for (const auto& [folder, name] : cases) {
     for (const bool ask : {true, false}) {
       SCOPED_TRACE(testing::Message() << folder << name << (ask ? " asked" : ""));
-      const Bytes gz = MakeGzip(dir, data, name);
+      const Bytes gz = MakeGzip(data, name);
       CopyBounded(Engine().ExtractDir, kExtractDirSize, folder.c_str());
       Engine().replaceProc = {nullptr, ask ? OnReplace : nullptr};
       calls = Calls{};
@@ -440,7 +411,7 @@ TEST_F(ExtractionTest, TheArchiveItselfIsNeverTheOutput) {
       EXPECT_EQ(Status(), GZARC_STATUS_FILE_ERROR);
       EXPECT_EQ(calls.events, std::vector<std::string>{"name"});
       EXPECT_EQ(test::ReadFile(dir.Native("a.gz")), gz);
-      EXPECT_EQ(OutFiles(), std::vector<std::string>{"link.gz"});
+      EXPECT_EQ(OutFiles(), std::set<std::string>{"link.gz"});
       EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
     }
   }
@@ -450,7 +421,7 @@ TEST_F(ExtractionTest, LongNamesAndPaths) {
   const Bytes data = SampleData(100, 7);
   // A 255-byte name in the current folder (empty extraction folder).
   const std::string longName(255, 'n');
-  const Bytes gz = MakeGzip(dir, data, longName);
+  const Bytes gz = MakeGzip(data, longName);
   const fs::path before = fs::current_path();
   fs::current_path(dir.Native("out"));
   Engine().ExtractDir[0] = '\0';
@@ -458,14 +429,14 @@ TEST_F(ExtractionTest, LongNamesAndPaths) {
   fs::current_path(before);
   EXPECT_EQ(Status(), 0);
   EXPECT_EQ(test::ReadFile(dir.Native("out/" + longName)), data);
-  EXPECT_EQ(OutFiles(), std::vector<std::string>{longName});
+  EXPECT_EQ(OutFiles(), std::set<std::string>{longName});
 
   // A path of exactly 255 characters extracts; one more is refused.
   const std::string folder = dir.Win("out") + "\\";
   CopyBounded(Engine().ExtractDir, kExtractDirSize, folder.c_str());
   for (std::size_t total : {255u, 256u}) {
     const std::string name(total - folder.size(), 'p');
-    const Bytes archive = MakeGzip(dir, data, name);
+    const Bytes archive = MakeGzip(data, name);
     calls = Calls{};
     Extract(archive, InfoOf(archive, name));
     EXPECT_EQ(Status(), total == 255 ? 0 : GZARC_STATUS_FILE_ERROR) << total;
@@ -475,7 +446,7 @@ TEST_F(ExtractionTest, LongNamesAndPaths) {
 
 TEST_F(ExtractionTest, MissingFoldersOfTheExtractionFolderAreCreated) {
   const Bytes data = SampleData(100, 8);
-  const Bytes gz = MakeGzip(dir, data, "deep.txt");
+  const Bytes gz = MakeGzip(data, "deep.txt");
   CopyBounded(Engine().ExtractDir, kExtractDirSize, (dir.Win("new\\er") + "\\").c_str());
   Extract(gz, InfoOf(gz, "deep.txt"));
   EXPECT_EQ(Status(), 0);
@@ -536,7 +507,7 @@ class HostExtractionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitFileMaskList(&masks);
-    SetOut(dir.Native("out"));
+    test::SetExtractDir(dir.Win("out"));
   }
   void TearDown() override {
     DoneFileMaskList(&masks);
@@ -546,12 +517,6 @@ class HostExtractionTest : public ::testing::Test {
     SetOkToReplaceProc(nullptr, nullptr);
     SetSetSignalProc(nullptr, nullptr);
     Engine().ExtractDir[0] = '\0';
-  }
-  void SetOut(const std::string& posixDir) {
-    std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
-    const std::string win = test::ToWin(posixDir);
-    std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, win.c_str(), win.size());
-    SetDecompExtraFeatures(record.data());
   }
   void Open(const std::string& posixPath) {
     InitArcFile(test::ToWin(posixPath).c_str());
@@ -610,15 +575,7 @@ TEST_F(HostExtractionTest, ArchivesMadeByThisEngineExtractByteIdentical) {
   for (const Bytes& data : inputs) {
     test::WriteFile(dir.Native("source.bin"), data);
     std::remove(dir.Native("own.gz").c_str());
-    CreateArcFile(dir.Win("own.gz").c_str());
-    ASSERT_EQ(GetArchiveStatus(), 0);
-    FileMaskList sources{};
-    InitFileMaskList(&sources);
-    AppendFileMask(dir.Win("source.bin").c_str(), &sources);
-    CompressFileMaskListArc(&sources);
-    DoneFileMaskList(&sources);
-    ASSERT_EQ(GetArchiveStatus(), 0);
-    DoneArcFile(nullptr);
+    ASSERT_EQ(test::CompressAsHost(dir.Win("own.gz"), dir.Win("source.bin")), 0);
     Open(dir.Native("own.gz"));
     ExtractFileMaskListArc(&masks);
     EXPECT_EQ(GetArchiveStatus(), 0) << data.size();
@@ -674,7 +631,7 @@ TEST_F(HostExtractionTest, SeveralMembersAndPaddingAsTheCommonToolsWriteThem) {
     // Without a time stamp the file takes the archive's time.
     struct stat st {};
     ASSERT_EQ(stat(dir.Native(*written).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtime, Word(archive, 4) != 0 ? Word(archive, 4) : 1500000000);
+    EXPECT_EQ(st.st_mtime, test::Le32(archive, 4) != 0 ? test::Le32(archive, 4) : 1500000000);
     fs::remove_all(dir.Native("out"));
     DoneArcFile(nullptr);
   }
@@ -683,7 +640,7 @@ TEST_F(HostExtractionTest, SeveralMembersAndPaddingAsTheCommonToolsWriteThem) {
 TEST_F(HostExtractionTest, NoMatchCallsNothingAndWritesNothing) {
   static int callbacks;
   callbacks = 0;
-  const Bytes gz = MakeGzip(dir, SampleData(100, 12), "a.txt");
+  const Bytes gz = MakeGzip(SampleData(100, 12), "a.txt");
   test::WriteFile(dir.Native("a.gz"), gz);
   Open(dir.Native("a.gz"));
   SetSetFileNameProc(nullptr, [](void*, const char*, const char*) -> int32_t {
@@ -701,7 +658,7 @@ TEST_F(HostExtractionTest, SignalReceivesTheSizeSignExtended) {
   static int64_t size;
   // A member claiming 2^31 bytes: the size reaches the signal callback
   // before decoding (which then fails the size check).
-  Bytes gz = MakeGzip(dir, SampleData(10, 13), "big");
+  Bytes gz = MakeGzip(SampleData(10, 13), "big");
   gz[gz.size() - 1] = 0x80;
   gz[gz.size() - 2] = gz[gz.size() - 3] = gz[gz.size() - 4] = 0;
   test::WriteFile(dir.Native("big.gz"), gz);
@@ -714,7 +671,7 @@ TEST_F(HostExtractionTest, SignalReceivesTheSizeSignExtended) {
 }
 
 TEST_F(HostExtractionTest, DeleteRemovesTheArchiveOnlyWhenItsMemberMatches) {
-  const Bytes gz = MakeGzip(dir, SampleData(100, 14), "keep.txt");
+  const Bytes gz = MakeGzip(SampleData(100, 14), "keep.txt");
   test::WriteFile(dir.Native("d.gz"), gz);
   Open(dir.Native("d.gz"));
   AppendFileMask("*.bin", &masks);
@@ -728,7 +685,7 @@ TEST_F(HostExtractionTest, DeleteRemovesTheArchiveOnlyWhenItsMemberMatches) {
 }
 
 TEST_F(HostExtractionTest, ExtractionWithoutInputBufferMemory) {
-  const Bytes gz = MakeGzip(dir, SampleData(100, 15), "n.txt");
+  const Bytes gz = MakeGzip(SampleData(100, 15), "n.txt");
   test::WriteFile(dir.Native("n.gz"), gz);
   Open(dir.Native("n.gz"));
   // The scan allocates the member record first, then the input buffer.

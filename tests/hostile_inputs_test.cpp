@@ -9,26 +9,20 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "deflate/compression.h"
 #include "gzarc.h"
-#include "gzip/crc32.h"
+#include "test_data.h"
 #include "test_support.h"
 
 namespace gzarc::test {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 uint64_t gTried = 0;
-
-void Put32(Bytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
 
 Bytes Deflate(const Bytes& data) {
   Bytes stream;
@@ -36,49 +30,10 @@ Bytes Deflate(const Bytes& data) {
   return stream;
 }
 
-// Text-like bytes that compress into dynamic blocks.
-Bytes MakeData(std::size_t size) {
-  Bytes out(size);
-  uint32_t x = 12345;
-  for (auto& b : out) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>('a' + (x >> 16) % 7);
-  }
-  return out;
-}
-
-uint32_t Crc(const Bytes& data) {
-  return ~UpdateCrc32(kCrcStart, data.data(), data.size());
-}
-
-// A member header with a name (when given) and optional extra field.
-Bytes Header(const std::string* name, const Bytes* extra = nullptr, uint8_t flags = 0) {
-  if (name != nullptr) flags |= 0x08;
-  if (extra != nullptr) flags |= 0x04;
-  Bytes out;
-  out.reserve(16 + (extra != nullptr ? extra->size() : 0) + (name != nullptr ? name->size() : 0));
-  for (uint8_t b : {0x1F, 0x8B, 0x08, 0x00, 0x00, 0x5E, 0xD0, 0x5F, 0x00, 0x03}) out.push_back(b);
-  out[3] = flags;
-  if (extra != nullptr) {
-    out.push_back(static_cast<uint8_t>(extra->size()));
-    out.push_back(static_cast<uint8_t>(extra->size() >> 8));
-    for (uint8_t b : *extra) out.push_back(b);
-  }
-  if (name != nullptr) {
-    for (char c : *name) out.push_back(static_cast<uint8_t>(c));
-    out.push_back(0);
-  }
-  return out;
-}
-
-// A complete member holding data, with a trailer that may lie.
+// A complete member holding data, with a trailer whose size may lie.
 Bytes Member(const std::string& name, const Bytes& data, int64_t sizeDelta = 0) {
-  Bytes out = Header(&name);
-  const Bytes stream = Deflate(data);
-  out.insert(out.end(), stream.begin(), stream.end());
-  Put32(out, Crc(data));
-  Put32(out, static_cast<uint32_t>(static_cast<int64_t>(data.size()) + sizeDelta));
-  return out;
+  return GzipMember({.name = name}, Deflate(data), ReferenceCrc32(data),
+                    static_cast<uint32_t>(static_cast<int64_t>(data.size()) + sizeDelta));
 }
 
 struct Listing {
@@ -93,25 +48,6 @@ struct Extraction {
   std::string output;  // the file written below the target folder
   Bytes bytes;
 };
-
-// Every file below a folder (relative name, bytes); folders as names ending
-// in "/".
-using Files = std::map<std::string, Bytes>;
-
-Files Snapshot(const std::string& root) {
-  Files files;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec);
-       it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const std::string rel = fs::relative(it->path(), root).string();
-    if (it->is_directory()) {
-      files[rel + "/"] = {};
-    } else {
-      files[rel] = ReadFile(it->path().string());
-    }
-  }
-  return files;
-}
 
 class HostileInputs : public ::testing::Test {
  protected:
@@ -163,16 +99,13 @@ class HostileInputs : public ::testing::Test {
     ++gTried;
     WriteFile(dir_.Native("in/a.gz"), archive);
     fs::create_directories(dir_.Native("work/out"));
-    const Files before = Snapshot(dir_.path());
+    const Tree before = Snapshot(dir_.path());
     Extraction result;
     InitArcFile(dir_.Win("in/a.gz").c_str());
     result.status = GetArchiveStatus();
     if (result.status == 0) {
       SetSetProgressProc(context, progress);
-      std::vector<char> record(GZARC_DECOMP_RECORD_SIZE, 0);
-      const std::string target = dir_.Win("work/out") + "\\";
-      std::memcpy(record.data() + GZARC_DECOMP_EXTRACT_DIR, target.data(), target.size());
-      SetDecompExtraFeatures(record.data());
+      SetExtractDir(dir_.Win("work/out") + "\\");
       FileMaskList masks;
       InitFileMaskList(&masks);
       EXPECT_EQ(AppendFileMask("*.*", &masks), 1);
@@ -180,7 +113,7 @@ class HostileInputs : public ::testing::Test {
       result.status = GetArchiveStatus();
       DoneFileMaskList(&masks);
     }
-    const Files after = Snapshot(dir_.path());
+    const Tree after = Snapshot(dir_.path());
     for (const auto& [name, bytes] : after) {
       const auto old = before.find(name);
       if (old != before.end() && old->second == bytes) continue;
@@ -219,9 +152,10 @@ TEST_F(HostileInputs, ArchivesOfZeroToTwentyBytes) {
     // Every prefix of a real archive: too short for the magic, then a
     // header that ends early, then a header and trailer with nothing between.
     const Bytes prefix(valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(length));
-    const uint16_t expected = length < 3                          ? GZARC_STATUS_NOT_GZIP
-                              : length < Header(&name).size() + 8 ? GZARC_STATUS_FILE_ERROR
-                                                                  : GZARC_STATUS_OK;
+    const uint16_t expected = length < 3 ? GZARC_STATUS_NOT_GZIP
+                              : length < GzipHeader{.name = name}.Build().size() + 8
+                                  ? GZARC_STATUS_FILE_ERROR
+                                  : GZARC_STATUS_OK;
     EXPECT_EQ(List(prefix).status, expected) << "prefix of " << length;
     refused(prefix, expected, "prefix of " + std::to_string(length));
 
@@ -249,7 +183,7 @@ TEST_F(HostileInputs, ArchivesOfZeroToTwentyBytes) {
     }
   }
   // The smallest whole archive is 20 bytes: an empty member.
-  const Bytes empty = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 3, 0x03, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+  const Bytes empty = GzipMember({}, {0x03, 0x00}, 0, 0);
   const Extraction extraction = Extract(empty, nullptr, nullptr);
   EXPECT_EQ(extraction.status, 0);
   EXPECT_EQ(extraction.output, "a");  // named after the archive
@@ -259,7 +193,7 @@ TEST_F(HostileInputs, ArchivesOfZeroToTwentyBytes) {
 TEST_F(HostileInputs, HugeExtraField) {
   const std::string name = "x.txt";
   // XLEN says 65535 but the file ends long before.
-  Bytes cut = Header(nullptr, nullptr, 0x04 | 0x08);
+  Bytes cut = GzipHeader{.flags = 0x04 | 0x08}.Build();
   cut.push_back(0xFF);
   cut.push_back(0xFF);
   cut.insert(cut.end(), 100, 'e');
@@ -268,12 +202,9 @@ TEST_F(HostileInputs, HugeExtraField) {
 
   // The whole 65535 bytes are there: the name and data after them count.
   const Bytes extra(65535, 0xEE);
-  Bytes whole = Header(&name, &extra);
   const Bytes data = {'o', 'k'};
-  const Bytes stream = Deflate(data);
-  whole.insert(whole.end(), stream.begin(), stream.end());
-  Put32(whole, Crc(data));
-  Put32(whole, 2);
+  const Bytes whole =
+      GzipMember({.extra = extra, .name = name}, Deflate(data), ReferenceCrc32(data), 2);
   const Listing listing = List(whole);
   EXPECT_EQ(listing.status, 0);
   EXPECT_EQ(listing.name, name);
@@ -306,7 +237,7 @@ TEST_F(HostileInputs, LongNames) {
       EXPECT_EQ(extraction.status, GZARC_STATUS_FILE_ERROR) << length;
     }
     // A name without its terminator before the end of the file.
-    Bytes unterminated = Header(nullptr, nullptr, 0x08);
+    Bytes unterminated = GzipHeader{.flags = 0x08}.Build();
     unterminated.insert(unterminated.end(), length, 'u');
     EXPECT_EQ(List(unterminated).status, GZARC_STATUS_FILE_ERROR) << length;
     EXPECT_EQ(Extract(unterminated).status, GZARC_STATUS_FILE_ERROR) << length;
@@ -352,7 +283,7 @@ TEST_F(HostileInputs, NamesThatAreNoFileNames) {
 }
 
 TEST_F(HostileInputs, TrailersAndWhatFollowsTheMember) {
-  const Bytes data = MakeData(100000);
+  const Bytes data = MakeInput(InputKind::kText, 100000, 1);
   // The listing can only tell what the trailer says; extraction finds out.
   for (int64_t delta : {int64_t{1}, int64_t{-1}, int64_t{-100000}, int64_t{0x100000000} - 100000}) {
     const Bytes archive = Member("lie", data, delta);
@@ -380,7 +311,7 @@ TEST_F(HostileInputs, TrailersAndWhatFollowsTheMember) {
   damagedTwo[damagedTwo.size() - 5] ^= 1;  // its CRC
   Bytes textTwo = two;
   textTwo[3] |= 0x01;  // FTEXT
-  Bytes headerCrcTwo = Header(nullptr, nullptr, 0x02);
+  Bytes headerCrcTwo = GzipHeader{.flags = 0x02}.Build();
   headerCrcTwo.insert(headerCrcTwo.end(), {0x12, 0x34});  // not the header's CRC
   headerCrcTwo.insert(headerCrcTwo.end(), two.begin() + 14, two.end());
   const Bytes zeros(512, 0);

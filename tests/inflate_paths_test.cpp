@@ -12,91 +12,20 @@
 
 #include "decoder_harness.h"
 #include "deflate_oracle.h"
-#include "engine/engine_state.h"
-#include "gzarc.h"
-#include "gzip/crc32.h"
 #include "inflate/inflate.h"
-#include "paths/strings.h"
 
-namespace gzarc {
+namespace gzarc::test {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// What a host and the file system see of one decoding.
-struct Trace {
-  std::vector<int64_t> events;  // reads, writes and progress calls in order
-  Bytes output;
-  uint16_t status = 0;
-  bool operator==(const Trace&) const = default;
-};
-
-enum Event : int64_t { kRead = 1, kWrite = 2, kProgress = 3 };
-
-// The failures a run injects: the n-th read or write fails, the n-th
-// progress call cancels (0: none).
-struct Faults {
-  int failRead = 0;
-  int failWrite = 0;
-  int cancelAt = 0;
-};
-
-struct Run {
-  const Bytes* stream = nullptr;
-  std::size_t position = 0;
-  Faults faults;
-  int reads = 0, writes = 0, calls = 0;
-  Trace trace;
-};
-
-Run* gRun = nullptr;
-
-int32_t ReadStream(void* context, uint8_t* buffer, uint32_t count) {
-  auto* run = static_cast<Run*>(context);
-  run->trace.events.push_back(kRead * 1000000 + count);
-  if (++run->reads == run->faults.failRead) return -1;
-  const std::size_t n = std::min<std::size_t>(count, run->stream->size() - run->position);
-  std::memcpy(buffer, run->stream->data() + run->position, n);
-  run->position += n;
-  return static_cast<int32_t>(n);
-}
-
-int32_t WriteOutput(void* context, const uint8_t* data, uint32_t count) {
-  auto* run = static_cast<Run*>(context);
-  run->trace.events.push_back(kWrite * 1000000 + count);
-  if (++run->writes == run->faults.failWrite) return -1;
-  run->trace.output.insert(run->trace.output.end(), data, data + count);
-  return static_cast<int32_t>(count);
-}
-
-int32_t GZARC_CALL Progress(void*, int32_t percent, int32_t count) {
-  gRun->trace.events.push_back(kProgress * 1000000000LL + percent * 100000LL + count);
-  return ++gRun->calls == gRun->faults.cancelAt ? 0 : 1;
-}
-
-Trace Decode(const Bytes& stream, InflateCodesVariant codes, const Faults& faults,
-             const MemberCheck* check, uint32_t total) {
-  Run run;
-  run.stream = &stream;
-  run.faults = faults;
-  gRun = &run;
-  DecodeOptions options;
-  options.codes = codes;
-  run.trace.status = test::DecodeThrough(stream, DecoderIo{ReadStream, WriteOutput, &run}, Progress,
-                                         total, check, options);
-  gRun = nullptr;
-  return run.trace;
-}
-
 // Decodes with the plain routine and with every fast build this processor
-// runs, and compares everything; returns the plain trace.
-Trace ExpectSamePaths(const Bytes& stream, const Faults& faults, const MemberCheck* check,
-                      uint32_t total, const std::string& what) {
-  const Trace plain = Decode(stream, InflateCodesVariant::kPlain, faults, check, total);
+// runs, and compares everything; returns what the plain one gave.
+HostView ExpectSamePaths(const Bytes& stream, const HostFaults& faults, const MemberCheck* check,
+                         uint32_t total, const std::string& what) {
+  const HostView plain = DecodeAsHost(stream, faults, check, total, {InflateCodesVariant::kPlain});
   for (const InflateCodesVariant codes :
        {InflateCodesVariant::kFast, InflateCodesVariant::kFastBmi2}) {
     if (!CanRunInflateCodes(codes)) continue;
-    const Trace fast = Decode(stream, codes, faults, check, total);
+    const HostView fast = DecodeAsHost(stream, faults, check, total, {codes});
     EXPECT_EQ(fast.status, plain.status) << what << " " << static_cast<int>(codes);
     EXPECT_TRUE(fast.output == plain.output) << what << " " << static_cast<int>(codes);
     EXPECT_TRUE(fast.events == plain.events) << what << " " << static_cast<int>(codes);
@@ -110,25 +39,22 @@ TEST(InflatePaths, FastAndPlainAgreeOnValidDamagedAndCutStreams) {
   const int strategies[] = {Z_DEFAULT_STRATEGY, Z_FILTERED, Z_HUFFMAN_ONLY, Z_RLE, Z_FIXED};
   for (int round = 0; round < 30; ++round) {
     const std::size_t size = round < 5 ? rng() % 2000 : 1000 + rng() % 200000;
-    const Bytes data = test::MixedData(size, rng);
+    const Bytes data = MakeInput(InputKind::kEchoes, size, rng());
     const int level = static_cast<int>(rng() % 10);
     const int memLevel = 1 + static_cast<int>(rng() % 9);
     const int strategy = strategies[rng() % 5];
-    const Bytes stream = test::ZlibDeflate(data, level, memLevel, strategy);
+    const Bytes stream = ZlibDeflate(data, level, memLevel, strategy);
     ASSERT_FALSE(stream.empty());
-    const MemberCheck check{UpdateCrc32(kCrcStart, data.data(), data.size()) ^ 0xFFFFFFFFu,
-                            static_cast<uint32_t>(data.size())};
+    const MemberCheck check = CheckOf(data);
     const uint32_t total = static_cast<uint32_t>(data.size());
     const std::string what = "round " + std::to_string(round) + " level " + std::to_string(level) +
                              " strategy " + std::to_string(strategy);
 
-    const Trace whole = ExpectSamePaths(stream, {}, &check, total, what);
+    const HostView whole = ExpectSamePaths(stream, {}, &check, total, what);
     EXPECT_EQ(whole.status, 0) << what;
     EXPECT_TRUE(whole.output == data) << what;
-    const int reads = static_cast<int>(std::count_if(
-        whole.events.begin(), whole.events.end(), [](int64_t e) { return e / 1000000 == kRead; }));
-    const int writes = static_cast<int>(std::count_if(
-        whole.events.begin(), whole.events.end(), [](int64_t e) { return e / 1000000 == kWrite; }));
+    const auto reads = static_cast<int>(whole.Of(HostEvent::kRead).size());
+    const auto writes = static_cast<int>(whole.Of(HostEvent::kWrite).size());
 
     for (int variant = 0; variant < 12; ++variant) {
       // Cut short.
@@ -149,44 +75,31 @@ TEST(InflatePaths, FastAndPlainAgreeOnValidDamagedAndCutStreams) {
       }
       ExpectSamePaths(spliced, {}, nullptr, total, what + " spliced");
       // A failing read, write or a cancel anywhere.
-      ExpectSamePaths(stream, {1 + static_cast<int>(rng() % reads), 0, 0}, &check, total,
+      ExpectSamePaths(stream, {.failRead = 1 + static_cast<int>(rng() % reads)}, &check, total,
                       what + " read fails");
-      ExpectSamePaths(stream, {0, 1 + static_cast<int>(rng() % writes), 0}, &check, total,
+      ExpectSamePaths(stream, {.failWrite = 1 + static_cast<int>(rng() % writes)}, &check, total,
                       what + " write fails");
-      ExpectSamePaths(stream, {0, 0, 1 + static_cast<int>(rng() % writes)}, &check, total,
+      ExpectSamePaths(stream, {.cancelAt = 1 + static_cast<int>(rng() % writes)}, &check, total,
                       what + " cancel");
     }
   }
 }
 
-// Bytes drawn from a steep distribution give literal codes from one bit to
-// fifteen: many pairs of literals fit one fast entry, and the rare bytes
-// have codes longer than its index.
-Bytes SkewedData(std::size_t n, std::mt19937& rng) {
-  Bytes b(n);
-  std::geometric_distribution<int> steep(0.35 + 0.3 * (rng() % 2));
-  for (auto& c : b) c = static_cast<uint8_t>(std::min(steep(rng), 255));
-  // Repeats now and then, so that lengths and distances are decoded too.
-  for (std::size_t at = 1000; at + 300 < n; at += 1 + rng() % 3000) {
-    const std::size_t back = 1 + rng() % std::min<std::size_t>(at, 32768);
-    for (std::size_t i = 0, len = 3 + rng() % 250; i < len; ++i) b[at + i] = b[at + i - back];
-  }
-  return b;
-}
-
+// Literal codes from one bit to fifteen: many pairs of literals fit one
+// fast entry, and the rare bytes have codes longer than its index.
 TEST(InflatePaths, FastAndPlainAgreeOnLiteralPairsAndLongCodes) {
   std::mt19937 rng(4242);
   const int strategies[] = {Z_DEFAULT_STRATEGY, Z_HUFFMAN_ONLY, Z_FILTERED};
   for (int round = 0; round < 12; ++round) {
-    const Bytes data = SkewedData(round < 3 ? 1 + rng() % 5000 : 20000 + rng() % 150000, rng);
-    const Bytes stream = test::ZlibDeflate(data, 1 + static_cast<int>(rng() % 9),
-                                           1 + static_cast<int>(rng() % 9), strategies[round % 3]);
+    const Bytes data =
+        MakeInput(InputKind::kSkewed, round < 3 ? 1 + rng() % 5000 : 20000 + rng() % 150000, rng());
+    const Bytes stream = ZlibDeflate(data, 1 + static_cast<int>(rng() % 9),
+                                     1 + static_cast<int>(rng() % 9), strategies[round % 3]);
     ASSERT_FALSE(stream.empty());
-    const MemberCheck check{UpdateCrc32(kCrcStart, data.data(), data.size()) ^ 0xFFFFFFFFu,
-                            static_cast<uint32_t>(data.size())};
+    const MemberCheck check = CheckOf(data);
     const uint32_t total = static_cast<uint32_t>(data.size());
     const std::string what = "round " + std::to_string(round);
-    const Trace whole = ExpectSamePaths(stream, {}, &check, total, what);
+    const HostView whole = ExpectSamePaths(stream, {}, &check, total, what);
     EXPECT_EQ(whole.status, 0) << what;
     EXPECT_TRUE(whole.output == data) << what;
     for (int variant = 0; variant < 20; ++variant) {
@@ -342,4 +255,4 @@ TEST(InflatePaths, FastTablesAgreeWithMultiLevelTables) {
 }
 
 }  // namespace
-}  // namespace gzarc
+}  // namespace gzarc::test

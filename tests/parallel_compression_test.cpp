@@ -16,7 +16,7 @@
 namespace gzarc::deflate {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 
 struct Outcome {
   const Bytes* input;
@@ -82,25 +82,15 @@ void ExpectSame(const Bytes& input, const std::string& what) {
       EXPECT_TRUE(many.reports == one.reports) << what << ", " << threads << " threads";
     }
   }
-  Bytes decoded;
-  EXPECT_EQ(InflateMemory(one.output,
-                          DecoderIo{nullptr,
-                                    [](void* c, const uint8_t* d, uint32_t n) {
-                                      auto* out = static_cast<Bytes*>(c);
-                                      out->insert(out->end(), d, d + n);
-                                      return static_cast<int32_t>(n);
-                                    },
-                                    &decoded},
-                          static_cast<uint32_t>(input.size()), nullptr),
-            0)
-      << what;
-  EXPECT_TRUE(decoded == input) << what;
+  const test::MemberCheck check = test::CheckOf(input);
+  const test::HostView decoded = test::DecodeAsHost(one.output, {}, &check);
+  EXPECT_EQ(decoded.status, 0) << what;
+  EXPECT_TRUE(decoded.output == input) << what;
 }
 
-Bytes Periodic(std::size_t size, std::size_t period, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes unit(period);
-  for (auto& b : unit) b = static_cast<uint8_t>(rng());
+// Noise of period bytes over and over.
+Bytes Periodic(std::size_t size, std::size_t period, uint64_t seed) {
+  const Bytes unit = test::MakeInput(test::InputKind::kNoise, period, seed);
   Bytes out(size);
   for (std::size_t i = 0; i < size; ++i) out[i] = unit[i % period];
   return out;
@@ -120,14 +110,15 @@ TEST(ParallelCompression, HardToJoinInputsGiveTheSameStream) {
   }
   Bytes mixed;
   while (mixed.size() < kSize) {
-    const Bytes noise = Periodic(50000 + rng() % 200000, 1 << 20, rng());
+    const Bytes noise = test::MakeInput(test::InputKind::kNoise, 50000 + rng() % 200000, rng());
     mixed.insert(mixed.end(), noise.begin(), noise.end());
     const Bytes run = Periodic(50000 + rng() % 300000, 1 + rng() % 300, rng());
     mixed.insert(mixed.end(), run.begin(), run.end());
   }
   inputs.push_back({"noise between repetitions", mixed});
-  inputs.push_back({"text", test::MixedData(4 << 20, rng)});
-  const Bytes text = test::MixedData(kParallelCompressionMinimum + 1, rng);
+  inputs.push_back({"text", test::MakeInput(test::InputKind::kEchoes, 4 << 20, rng())});
+  const Bytes text =
+      test::MakeInput(test::InputKind::kEchoes, kParallelCompressionMinimum + 1, rng());
   for (const int d : {-1, 0, 1}) {
     inputs.push_back({"threshold " + std::to_string(d),
                       Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(
@@ -138,7 +129,7 @@ TEST(ParallelCompression, HardToJoinInputsGiveTheSameStream) {
 
 TEST(ParallelCompression, ACancelEndsItAsOnOneThread) {
   std::mt19937 rng(16);
-  const Bytes text = test::MixedData(3 << 20, rng);
+  const Bytes text = test::MakeInput(test::InputKind::kEchoes, 3 << 20, rng());
   for (const int cancelAt : {1, 2, 17, 60, 95}) {
     const Outcome one = Compress(text, 1, 0, cancelAt);
     const Outcome many = Compress(text, 3, 64 << 10, cancelAt);

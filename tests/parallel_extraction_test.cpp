@@ -21,45 +21,13 @@
 #include "platform/platform_faults.h"
 #include "test_support.h"
 
-namespace gzarc {
+namespace gzarc::test {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-struct Seen {
-  std::vector<int64_t> progress;  // percent and count of each call
-  Bytes output;
-  uint16_t status = 0;
-  bool operator==(const Seen&) const = default;
-};
-
-struct Run {
-  const Bytes* data;
-  std::size_t position;
-  int cancelAt;
-  uint64_t diskSpace;
-  int failRead;
-  int reads;
-  int calls;
-  Seen seen;
-};
-Run* gRun = nullptr;
-
-int32_t GZARC_CALL Progress(void*, int32_t percent, int32_t count) {
-  gRun->seen.progress.push_back(int64_t{percent} * 1000000 + count);
-  return ++gRun->calls == gRun->cancelAt ? 0 : 1;
-}
-
 // One extraction of gz's members (its first header read as the archive
-// scan reads it) on threads threads, with parts of at most part bytes.
-struct Faults {
-  int cancelAt = 0;  // the progress call that cancels
-  uint64_t diskSpace = UINT64_MAX;
-  int failRead = 0;  // the read of the archive that fails
-};
-
-Seen Extract(const Bytes& gz, unsigned threads, const Faults& faults = {},
-             ParallelStats* stats = nullptr) {
+// scan reads it) on threads threads, with parts of at most 24 KB.
+HostView Extract(const Bytes& gz, unsigned threads, const HostFaults& faults = {},
+                 ParallelStats* stats = nullptr) {
   struct Cursor {
     const Bytes* gz;
     std::size_t at;
@@ -71,76 +39,47 @@ Seen Extract(const Bytes& gz, unsigned threads, const Faults& faults = {},
                             },
                             &cursor};
   EXPECT_EQ(ParseMemberHeader(source, false, true, &header), HeaderResult::kOk);
-  Run run{&gz, header.dataOffset, faults.cancelAt, faults.diskSpace, faults.failRead, 0, 0, {}};
-  gRun = &run;
-  static DecoderState* const d = new DecoderState;
+  TestHost host(gz, faults, header.dataOffset);
+  DecoderState& d = TestDecoder();
   std::vector<uint8_t> buffer(kInputBufferSize);
-  d->InputBuffer = buffer.data();
-  d->codes = ChooseInflateCodes();
+  d.InputBuffer = buffer.data();
   OutputAccount account;
-  account.progressTotal = static_cast<uint32_t>(LoadLittle32(gz.data() + gz.size() - 4));
-  const OutputSink sink{
-      [](void* c, const uint8_t* data, uint32_t n) -> int32_t {
-        Run& r = *static_cast<Run*>(c);
-        const uint64_t room = r.diskSpace - std::min<uint64_t>(r.diskSpace, r.seen.output.size());
-        const uint32_t stored = static_cast<uint32_t>(std::min<uint64_t>(n, room));
-        r.seen.output.insert(r.seen.output.end(), data, data + stored);
-        return stored == 0 && n > 0 ? -1 : static_cast<int32_t>(stored);
-      },
-      [](void* c, uint64_t length) {
-        static_cast<Run*>(c)->seen.output.resize(length);
-        return true;
-      },
-      &run};
-  StartOutput(d->out, sink, ObserverOf(account));
-  SetSetProgressProc(nullptr, Progress);
-  const InflateSource file{[](void* c, uint8_t* out, uint32_t n) -> int32_t {
-                             Run& r = *static_cast<Run*>(c);
-                             if (++r.reads == r.failRead) return -1;
-                             const std::size_t k =
-                                 std::min<std::size_t>(n, r.data->size() - r.position);
-                             std::memcpy(out, r.data->data() + r.position, k);
-                             r.position += k;
-                             return static_cast<int32_t>(k);
-                           },
-                           &run};
+  account.progressTotal = Le32(gz, gz.size() - 4);
+  StartOutput(d.out, host.Sink(), ObserverOf(account));
+  host.Listen();
   const uint64_t size = gz.size() - header.dataOffset;
   if (threads == 1) {
-    StartInput(*d, file, d->InputBuffer, size);
-    DecodeMembers(*d, account);
+    StartInput(d, host.Source(), d.InputBuffer, size);
+    DecodeMembers(d, account);
   } else {
-    DecodeMembersInParallel(*d, account, file, size, threads, 24 << 10, stats);
+    DecodeMembersInParallel(d, account, host.Source(), size, threads, 24 << 10, stats);
   }
-  SetSetProgressProc(nullptr, nullptr);
-  d->InputBuffer = nullptr;
-  run.seen.status = account.status;
-  gRun = nullptr;
-  return run.seen;
+  d.InputBuffer = nullptr;
+  host.view.status = account.status;
+  return host.view;
 }
 
-void ExpectSame(const Bytes& gz, const std::string& what, const Faults& faults = {}) {
-  const Seen one = Extract(gz, 1, faults);
+void ExpectSame(const Bytes& gz, const std::string& what, const HostFaults& faults = {}) {
+  const HostView one = Extract(gz, 1, faults);
   for (const unsigned threads : {2u, 3u, 5u}) {
-    const Seen many = Extract(gz, threads, faults);
+    const HostView many = Extract(gz, threads, faults);
     EXPECT_EQ(many.status, one.status) << what << ", " << threads << " threads";
-    EXPECT_TRUE(many.progress == one.progress) << what << ", " << threads << " threads";
-    EXPECT_TRUE(many.output == one.output) << what << ", " << threads << " threads";
+    EXPECT_TRUE(many.SameOutcome(one)) << what << ", " << threads << " threads";
   }
 }
 
 class ParallelExtraction : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::mt19937 rng(77);
-    data_ = test::MixedData(3 << 20, rng);
-    test::WriteFile(dir_.Native("data"), data_);
+    data_ = MakeInput(InputKind::kEchoes, 3 << 20, 77);
+    WriteFile(dir_.Native("data"), data_);
   }
   Bytes Made(const std::string& command) {
     EXPECT_EQ(test::Run("cd " + dir_.path() + " && " + command), 0) << command;
-    return test::ReadFile(dir_.Native("data.gz"));
+    return ReadFile(dir_.Native("data.gz"));
   }
 
-  test::TempDir dir_;
+  TempDir dir_;
   Bytes data_;
 };
 
@@ -182,12 +121,12 @@ TEST_F(ParallelExtraction, StreamsOfEveryToolAndStrategy) {
       {"bgzip", "bgzip -c data > data.gz"},
   };
   for (const Maker& maker : makers) {
-    if (!test::HaveProgram(maker.needs)) {
+    if (!HaveProgram(maker.needs)) {
       std::printf("(%s not installed: skipped)\n", maker.needs);
       continue;
     }
     const Bytes gz = Made(maker.command);
-    const Seen one = Extract(gz, 1);
+    const HostView one = Extract(gz, 1);
     ASSERT_EQ(one.status, 0) << maker.command;
     ASSERT_TRUE(one.output == data_) << maker.command;
     ExpectSame(gz, maker.command);
@@ -204,15 +143,15 @@ TEST_F(ParallelExtraction, CancelsFullDisksFailedReadsAndDamage) {
   const Bytes gz = Made("gzip -6 -c data > data.gz && gzip -1 -c data >> data.gz");
   const std::size_t windows = 2 * data_.size() / kDecodeWindowSize;
   for (const int cancelAt : {1, 7, static_cast<int>(windows / 2), static_cast<int>(windows)}) {
-    ExpectSame(gz, "cancel at " + std::to_string(cancelAt), {cancelAt});
+    ExpectSame(gz, "cancel at " + std::to_string(cancelAt), {.cancelAt = cancelAt});
   }
   for (const uint64_t space : {uint64_t{1} << 20, uint64_t{5} << 20}) {
-    ExpectSame(gz, "disk of " + std::to_string(space), {0, space});
+    ExpectSame(gz, "disk of " + std::to_string(space), {.diskSpace = space});
   }
   const int reads = static_cast<int>(gz.size() / kInputBufferSize) + 1;
   for (const int n : {1, 2, reads / 2, reads - 1, reads}) {
-    ExpectSame(gz, "read " + std::to_string(n), {0, UINT64_MAX, n});
-    ExpectSame(gz, "read " + std::to_string(n) + " after a cancel", {3, UINT64_MAX, n});
+    ExpectSame(gz, "read " + std::to_string(n), {.failRead = n});
+    ExpectSame(gz, "read " + std::to_string(n) + " after a cancel", {.failRead = n, .cancelAt = 3});
   }
   // Damage late in the stream, in the second member, and in a trailer.
   for (const std::size_t at : {gz.size() / 2 - 999, gz.size() - 5000, gz.size() - 6}) {
@@ -224,17 +163,17 @@ TEST_F(ParallelExtraction, CancelsFullDisksFailedReadsAndDamage) {
   ExpectSame(Bytes(gz.begin(), gz.end() - 70000), "cut short");
   // Threads that cannot be started: fewer do the work, or the calling
   // thread alone.
-  const Seen one = Extract(gz, 1);
+  const HostView one = Extract(gz, 1);
   for (const uint64_t failAt : {1u, 2u}) {
     platform::faults::Arm({platform::faults::Call::kThread, failAt, false});
-    const Seen fewer = Extract(gz, 3);
+    const HostView fewer = Extract(gz, 3);
     platform::faults::Disarm();
-    EXPECT_TRUE(fewer == one) << "thread " << failAt << " not started";
+    EXPECT_TRUE(fewer.SameOutcome(one)) << "thread " << failAt << " not started";
   }
   platform::faults::Arm({platform::faults::Call::kThread, 1, false});
-  EXPECT_TRUE(Extract(gz, 2) == one) << "no worker";
+  EXPECT_TRUE(Extract(gz, 2).SameOutcome(one)) << "no worker";
   platform::faults::Disarm();
 }
 
 }  // namespace
-}  // namespace gzarc
+}  // namespace gzarc::test

@@ -29,6 +29,7 @@
 #undef ReplaceFile
 #include "platform/platform.h"
 #include "platform/platform_faults.h"
+#include "test_data.h"
 
 namespace {
 
@@ -266,27 +267,9 @@ bool FileTimes(const std::string& path, int64_t* access, int64_t* write) {
 
 // ---- GZIP archives made by the host -------------------------------------------
 
-uint32_t Crc32(const std::vector<uint8_t>& data) {
-  static uint32_t table[256];
-  if (table[1] == 0) {
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[n] = c;
-    }
-  }
-  uint32_t crc = 0xFFFFFFFFu;
-  for (uint8_t b : data) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
-
-void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-uint32_t GetLE32(const std::vector<uint8_t>& in, std::size_t at) {
-  return in[at] | (in[at + 1] << 8) | (in[at + 2] << 16) | (uint32_t{in[at + 3]} << 24);
-}
+using gzarc::test::Le32;
+using gzarc::test::PutLe32;
+using gzarc::test::ReferenceCrc32;
 
 constexpr int64_t kMemberTime = 981173106;  // 2001-02-03 04:05:06 UTC
 
@@ -294,38 +277,12 @@ constexpr int64_t kMemberTime = 981173106;  // 2001-02-03 04:05:06 UTC
 // simplest path), so that extraction can be checked without the compressor.
 std::vector<uint8_t> MakeArchive(const std::string& oemName, const std::vector<uint8_t>& data,
                                  uint8_t os = 14) {
-  std::vector<uint8_t> out = {0x1F, 0x8B, 8, 8};
-  PutLE32(out, static_cast<uint32_t>(kMemberTime));
-  out.push_back(0);
-  out.push_back(os);
-  out.insert(out.end(), oemName.begin(), oemName.end());
-  out.push_back(0);
-  std::size_t at = 0;
-  do {
-    const std::size_t n = data.size() - at < 40000 ? data.size() - at : 40000;
-    const bool last = at + n == data.size();
-    out.push_back(last ? 1 : 0);
-    out.push_back(static_cast<uint8_t>(n));
-    out.push_back(static_cast<uint8_t>(n >> 8));
-    out.push_back(static_cast<uint8_t>(~n));
-    out.push_back(static_cast<uint8_t>(~n >> 8));
-    out.insert(out.end(), data.begin() + at, data.begin() + at + n);
-    at += n;
-  } while (at < data.size());
-  PutLE32(out, Crc32(data));
-  PutLE32(out, static_cast<uint32_t>(data.size()));
-  return out;
+  return gzarc::test::StoredMember(
+      {.mtime = static_cast<uint32_t>(kMemberTime), .os = os, .name = oemName}, data);
 }
 
 std::vector<uint8_t> SampleData(std::size_t size) {
-  std::vector<uint8_t> data(size);
-  uint32_t x = 12345;
-  static const char kWords[] = "the quick brown fox jumps over the lazy dog archive deflate ";
-  for (std::size_t i = 0; i < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    data[i] = (x >> 28) < 3 ? static_cast<uint8_t>(x >> 16) : kWords[i % (sizeof kWords - 1)];
-  }
-  return data;
+  return gzarc::test::MakeInput(gzarc::test::InputKind::kText, size, 1);
 }
 
 // ---- Code pages ----------------------------------------------------------------
@@ -1080,7 +1037,7 @@ void TestExtraction() {
   // in its own slot.
   std::vector<uint8_t> huge = MakeArchive("huge.txt", SampleData(10));
   huge.resize(huge.size() - 4);
-  PutLE32(huge, 0x80000000u);
+  PutLe32(huge, 0x80000000u);
   const std::string hugeArchive = Join(folder, "huge.gz");
   WriteBytes(hugeArchive, huge);
   gApi.InitArcFile(hugeArchive.c_str());
@@ -1225,12 +1182,12 @@ void TestCompression() {
   const std::size_t nameEnd = 10 + gOemName.size();
   if (CHECK(bytes.size() > nameEnd + 9)) {
     CHECK(bytes[0] == 0x1F && bytes[1] == 0x8B && bytes[2] == 8 && bytes[3] == 8);
-    CHECK_EQ(GetLE32(bytes, 4), static_cast<uint32_t>(sourceTime));
+    CHECK_EQ(Le32(bytes, 4), static_cast<uint32_t>(sourceTime));
     CHECK(bytes[8] == 0 && bytes[9] == 14);
     CHECK_TEXT(std::string(bytes.begin() + 10, bytes.begin() + nameEnd), gOemName);
     CHECK_EQ(bytes[nameEnd], 0);
-    CHECK_EQ(GetLE32(bytes, bytes.size() - 8), Crc32(data));
-    CHECK_EQ(GetLE32(bytes, bytes.size() - 4), static_cast<uint32_t>(data.size()));
+    CHECK_EQ(Le32(bytes, bytes.size() - 8), ReferenceCrc32(data));
+    CHECK_EQ(Le32(bytes, bytes.size() - 4), static_cast<uint32_t>(data.size()));
     CHECK(bytes.size() < data.size());
   }
   int64_t access = 0, write = 0;
