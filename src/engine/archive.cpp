@@ -123,10 +123,11 @@ GZARC_API void GZARC_CALL CreateArcFile(const char* name) {
   // Exclusive: when the existence test above failed for a file that is
   // there after all (a transient error, a file created meanwhile), that file
   // is answered as existing instead of being truncated.
-  const int fd = pf::OpenFile(path,
-                              pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenTruncate |
-                                  pf::kOpenExclusive | pf::kOpenBinary,
-                              pf::kPermissionRead | pf::kPermissionWrite | pf::kPermissionOwnerOnly);
+  const int fd =
+      pf::OpenFile(path,
+                   pf::kOpenReadWrite | pf::kOpenCreate | pf::kOpenTruncate | pf::kOpenExclusive |
+                       pf::kOpenBinary,
+                   pf::kPermissionRead | pf::kPermissionWrite | pf::kPermissionOwnerOnly);
   if (fd == pf::kNoFile) {
     const uint32_t attributes = pf::GetFileAttributesA(path);
     if (attributes != pf::kInvalidAttributes &&
