@@ -70,18 +70,23 @@ void FreeCompressBuffers(CompressorState& c) {
   FreeBlock(&c.NodeDepth);
 }
 
-CompressOutcome CompressStream(CompressorState& c, CompressSource source, CompressSink sink,
-                               MatchVariant variant) {
-  c.Source = source;
+bool StartBlockWriter(CompressorState& c, CompressSink sink, MatchVariant variant) {
   c.Sink = sink;
   c.Kernels = &MatchKernelsOf(variant);
   c.Outcome = CompressOutcome::kOk;
   c.BitBuffer = 0;
   c.BitCount = 0;
   c.OutputCount = 0;
-  if (AllocCompressBuffers(c)) {
-    std::memset(c.OutputBuffer, 0, kOutputBufferSize);
-    InitTrees(c);
+  if (!AllocCompressBuffers(c)) return false;
+  std::memset(c.OutputBuffer, 0, kOutputBufferSize);
+  InitTrees(c);
+  return true;
+}
+
+CompressOutcome CompressStream(CompressorState& c, CompressSource source, CompressSink sink,
+                               MatchVariant variant) {
+  c.Source = source;
+  if (StartBlockWriter(c, sink, variant)) {
     InitMatchFinder(c);
     if (c.Outcome == CompressOutcome::kOk) DeflateStream(c);
   }

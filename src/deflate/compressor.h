@@ -14,6 +14,12 @@ bool AllocCompressBuffers(CompressorState& c);
 // Releases whatever AllocCompressBuffers obtained.
 void FreeCompressBuffers(CompressorState& c);
 
+// Sets up the block writer of a new stream writing to sink: its buffers,
+// an empty bit buffer and cleared trees. False, with the outcome
+// kNoMemory, when a buffer cannot be had (FreeCompressBuffers still frees
+// what was obtained).
+bool StartBlockWriter(CompressorState& c, CompressSink sink, MatchVariant variant);
+
 // Compresses everything the source delivers into one raw DEFLATE stream
 // written to the sink, with the given build of the match finder. After a
 // stop or a failure the stream ends at the next block boundary, without a

@@ -92,17 +92,21 @@ uint32_t ReadInput(CompressorState& c, uint8_t* destination, uint32_t count) {
   return read.stop == CompressOutcome::kReadFailed ? 0 : read.size;
 }
 
+void LoadMatchParameters(CompressorState& c) {
+  const MatchConfigRow& row = MatchConfig(kMatchConfigRow);
+  c.GoodLength = row.GoodLength;
+  c.MaxLazy = row.MaxLazy;
+  c.NiceLength = row.NiceLength;
+  c.MaxChain = row.MaxChain;
+}
+
 void InitMatchFinder(CompressorState& c) {
   // Nothing of an earlier file may reach this one: a comparison can read
   // past the end of the input, so the window and the storage behind it are
   // cleared, and the stream depends on this file alone.
   c.Window.fill(0);
   c.HashHead.fill(0);
-  const MatchConfigRow& row = MatchConfig(kMatchConfigRow);
-  c.GoodLength = row.GoodLength;
-  c.MaxLazy = row.MaxLazy;
-  c.NiceLength = row.NiceLength;
-  c.MaxChain = row.MaxChain;
+  LoadMatchParameters(c);
   c.StrStart = 0;
   c.BlockStart = 0;
   c.MatchStart = 0;

@@ -51,6 +51,8 @@ const MatchKernels& MatchKernelsOf(MatchVariant variant);
 // 0 at the end of the input or after a failed read. A stop the source asks
 // for goes into the state's outcome; the bytes of that read still count.
 uint32_t ReadInput(CompressorState& c, uint8_t* destination, uint32_t count);
+// Loads the lazy-match parameters of the compressor's one configuration.
+void LoadMatchParameters(CompressorState& c);
 // Starts a stream: clears the window, the storage behind it and the hash
 // heads, loads the parameters and reads the first input.
 void InitMatchFinder(CompressorState& c);

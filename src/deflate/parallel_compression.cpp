@@ -241,11 +241,7 @@ void RebuildState(Slot& s, CompressorState& c) {
     s.store->CopyOut(c.Window.data() + held, base + held - kWindowHalf, kWindowSize - held);
   }
   c.HashHead.fill(0);
-  const MatchConfigRow& row = MatchConfig(kMatchConfigRow);
-  c.GoodLength = row.GoodLength;
-  c.MaxLazy = row.MaxLazy;
-  c.NiceLength = row.NiceLength;
-  c.MaxChain = row.MaxChain;
+  LoadMatchParameters(c);
   for (uint64_t p = firstInChains; p < x; ++p) {
     const auto w = static_cast<uint32_t>(p - base);
     InsertChainEntry(c.HashHead.data(), c.HashPrev.data(), HashAt(c.Window.data(), w), w);
@@ -757,19 +753,11 @@ CompressOutcome CompressInParallel(CompressorState& writer, ReportedSource sourc
     pf::WorkQueue queue(threads, RunPart, job);
     if (queue.Workers() == 0) return serial();
     // The block writer of the one-thread compressor, fed by the parts.
-    writer.Sink = sink;
-    writer.Kernels = &MatchKernelsOf(variant);
-    writer.Outcome = CompressOutcome::kOk;
-    writer.BitBuffer = 0;
-    writer.BitCount = 0;
-    writer.OutputCount = 0;
-    if (!AllocCompressBuffers(writer)) {
+    if (!StartBlockWriter(writer, sink, variant)) {
       FreeCompressBuffers(writer);
       release();
       return CompressOutcome::kNoMemory;
     }
-    std::memset(writer.OutputBuffer, 0, kOutputBufferSize);
-    InitTrees(writer);
     BlockFeed feed(writer, input, job->scratch);
     PartChain chain(*job, queue, input, feed, sizes, expectedSize);
     const bool done = chain.Run();
